@@ -1,0 +1,31 @@
+// The command handlers. Each sends its reply lines on the control connection
+// and returns to the command loop; argument is the command's argument text
+// (possibly empty), which a handler may change in place.
+#pragma once
+
+struct Session;
+
+// Login and basic commands
+void CommandUser(Session& session, char* argument);
+void CommandPass(Session& session, char* argument);
+void CommandPwd(Session& session, char* argument);
+void CommandType(Session& session, char* argument);
+void CommandSyst(Session& session, char* argument);
+void CommandNoop(Session& session, char* argument);
+void CommandQuit(Session& session, char* argument);
+
+// Directories and files
+void CommandCwd(Session& session, char* argument);
+void CommandSize(Session& session, char* argument);
+void CommandDele(Session& session, char* argument);
+void CommandRmd(Session& session, char* argument);
+void CommandMkd(Session& session, char* argument);
+void CommandRnfr(Session& session, char* argument);
+void CommandRnto(Session& session, char* argument);
+
+// Data connection and transfers
+void CommandPort(Session& session, char* argument);
+void CommandPasv(Session& session, char* argument);
+void CommandList(Session& session, char* argument);
+void CommandRetr(Session& session, char* argument);
+void CommandStor(Session& session, char* argument);

@@ -1,0 +1,87 @@
+// USER, PASS, PWD, TYPE, SYST, NOOP, BYE and QUIT.
+#include <cstring>
+#include <mutex>
+
+#include "Connection/Commands.h"
+#include "Connection/Replies.h"
+#include "Connection/Session.h"
+#include "Connection/Slots.h"
+#include "core/Records.h"
+
+namespace {
+
+// Under SlotLock: ends the connection's login, returning its account's count.
+void LogOutLocked(ConnectionRecord& record) {
+    if (record.InUsed.load() != 0 && record.State.load() != StateLoggedOut)
+        User[record.UserID]->OnlineConnections--;
+    record.State = StateLoggedOut;
+}
+
+}  // namespace
+
+void CommandUser(Session& session, char* argument) {
+    {
+        // A connection already logged in leaves its account first, so that every
+        // account's count is the number of connections logged in as it.
+        std::lock_guard<std::mutex> hold(SlotLock);
+        LogOutLocked(session.Record);
+        session.Record.UserID = GetUserByName(argument);
+    }
+    ReplyWith(session, Replies::PasswordRequiredPrefix, argument, Replies::PasswordRequiredSuffix);
+}
+
+void CommandPass(Session& session, char* argument) {
+    ConnectionRecord& record = session.Record;
+    int userIndex = record.UserID.load();
+    if (userIndex < 0) {
+        Reply(session, Replies::NoUserSelected);
+        return;
+    }
+    UserRecord& user = *User[userIndex];
+    // SECURITY: a disabled account never logs in, whatever its password.
+    bool passwordOk = user.PassWord[0] == '\0' || std::strcmp(user.PassWord, argument) == 0;
+    if (user.Enabled == 0 || !passwordOk) {
+        Reply(session, Replies::WrongPassword);
+        return;
+    }
+    Replies::Text outcome = Replies::LoggedIn;
+    {
+        std::lock_guard<std::mutex> hold(SlotLock);  // the limit test and the count change as one step
+        if (record.InUsed.load() == 0) return;          // dropped meanwhile: nothing to log in
+        if (record.State.load() != StateLoggedOut) {
+            // Already counted as this account: a new PASS only starts over at the root.
+        } else if (user.OnlineConnections.load() >= user.MaxConnections) {
+            outcome = Replies::TooManyPeople;
+        } else if (user.DirectoryCount < 1) {
+            outcome = Replies::NoHomeDirectory;
+        } else {
+            user.OnlineConnections++;
+            record.State = StateLoggedIn;
+        }
+        if (outcome == Replies::LoggedIn) {
+            std::strcpy(record.CurrentDirectory, "/");
+            std::strcpy(record.LocalDirectory, user.Directories[0]->Path);  // both hold 1024 bytes
+        }
+    }
+    Reply(session, outcome);
+}
+
+void CommandPwd(Session& session, char*) {
+    ReplyWith(session, Replies::CurrentDirectoryPrefix, session.Record.CurrentDirectory,
+              Replies::CurrentDirectorySuffix);
+}
+
+void CommandType(Session& session, char* argument) {
+    // Every transfer is binary; the type is only acknowledged.
+    ReplyWith(session, Replies::TypeSetPrefix, argument, Replies::TypeSetSuffix);
+}
+
+void CommandSyst(Session& session, char*) { Reply(session, Replies::System); }
+
+void CommandNoop(Session& session, char*) { Reply(session, Replies::Ok); }
+
+void CommandQuit(Session& session, char*) {
+    ReplyWith(session, Replies::GoodByePrefix, Server[session.Record.ServerID]->GoodByeText,
+              Replies::GoodByeSuffix);
+    Quit(session.Slot, session.Generation);
+}

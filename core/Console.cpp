@@ -1,0 +1,224 @@
+#include "core/Console.h"
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "Connection/Slots.h"
+#include "core/Records.h"
+#include "platform/System.h"
+
+// ---- Output -------------------------------------------------------------
+
+namespace {
+
+std::mutex outputLock;
+
+void AppendFormat(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+void AppendFormatV(std::string& out, const char* format, va_list arguments) {
+    char small[2048];
+    va_list copy;
+    va_copy(copy, arguments);
+    int length = std::vsnprintf(small, sizeof small, format, copy);
+    va_end(copy);
+    if (length < 0) return;
+    if (static_cast<size_t>(length) < sizeof small) {
+        out.append(small, static_cast<size_t>(length));
+        return;
+    }
+    size_t start = out.size();
+    out.resize(start + static_cast<size_t>(length) + 1);
+    std::vsnprintf(out.data() + start, static_cast<size_t>(length) + 1, format, arguments);
+    out.resize(start + static_cast<size_t>(length));
+}
+
+void AppendFormat(std::string& out, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    AppendFormatV(out, format, arguments);
+    va_end(arguments);
+}
+
+}  // namespace
+
+void ConsoleText(std::string_view text) {
+    std::lock_guard<std::mutex> hold(outputLock);
+    ConsoleWrite(text.data(), text.size());
+}
+
+void ConsolePrintf(const char* format, ...) {
+    std::string text;
+    va_list arguments;
+    va_start(arguments, format);
+    AppendFormatV(text, format, arguments);
+    va_end(arguments);
+    ConsoleText(text);
+}
+
+// ---- Input --------------------------------------------------------------
+
+namespace {
+
+constexpr int EndOfInput = -1;
+constexpr int StopSignal = -2;
+
+struct {
+    char Buffer[4096];
+    size_t Next = 0;
+    size_t Filled = 0;
+    bool Ended = false;       // standard input is at its end
+    bool Signalled = false;   // SIGINT or SIGTERM arrived
+    int LastDelimiter = '\n'; // the character that ended the last word
+    int SignalFd = -1;
+} input;
+
+int NextChar() {
+    if (input.Next < input.Filled) return static_cast<unsigned char>(input.Buffer[input.Next++]);
+    if (input.Ended) return EndOfInput;
+    long got = ConsoleRead(input.Buffer, sizeof input.Buffer, input.SignalFd);
+    if (got == ConsoleSignalled) {
+        SignalsConsume(input.SignalFd);
+        input.Signalled = true;
+        return StopSignal;
+    }
+    if (got <= 0) {
+        input.Ended = true;
+        return EndOfInput;
+    }
+    input.Next = 0;
+    input.Filled = static_cast<size_t>(got);
+    return static_cast<unsigned char>(input.Buffer[input.Next++]);
+}
+
+// Reads up to the end of the current line; false when input ended or a signal came first.
+bool SkipLine() {
+    for (;;) {
+        int c = NextChar();
+        if (c < 0) return false;
+        if (c == '\n') return true;
+    }
+}
+
+}  // namespace
+
+void SetConsoleStopSignal(int signalFd) { input.SignalFd = signalFd; }
+
+bool ConsoleReadWord(char* word, size_t size) {
+    int c;
+    do {
+        c = NextChar();
+        if (c < 0) return false;
+    } while (std::isspace(c));
+    size_t length = 0;
+    // SECURITY: a word longer than the buffer is cut; the rest of it is read and dropped.
+    while (c >= 0 && !std::isspace(c)) {
+        if (length + 1 < size) word[length++] = static_cast<char>(c);
+        c = NextChar();
+    }
+    word[length] = '\0';
+    input.LastDelimiter = c;
+    return true;
+}
+
+// ---- Views --------------------------------------------------------------
+
+void ViewConnections() {
+    std::string view;
+    {
+        std::lock_guard<std::mutex> hold(SlotLock);  // the directory texts change under it
+        int count = ConnectionCount.load();
+        AppendFormat(view, "ConnectionCount:%d\n", count);
+        for (int i = 0; i < count; ++i) {
+            const ConnectionRecord& slot = *Connection[i];
+            AppendFormat(view, "Connection[%d]:\n", i);
+            AppendFormat(view, "\tState:%d\n", slot.State.load());
+            AppendFormat(view, "\tUserID:%d\n", slot.UserID.load());
+            AppendFormat(view, "\tServerID:%d\n", slot.ServerID.load());
+            AppendFormat(view, "\tTickCount:%d\n", slot.TickCount.load());
+            AppendFormat(view, "\tThisThread:%d\n", slot.ThisThread.load());
+            AppendFormat(view, "\tLocalDirectory:%s\n", slot.LocalDirectory);
+            AppendFormat(view, "\tCurrentDirectory:%s\n", slot.CurrentDirectory);
+            AppendFormat(view, "\tSocket:%d\n", slot.Socket.load());
+            AppendFormat(view, "\tDataSocket:%d\n", slot.DataSocket.load());
+            AppendFormat(view, "\tPassiveMode:%d\n", static_cast<int>(slot.PassiveMode.load()));
+            AppendFormat(view, "\tInUsed:%d\n", static_cast<int>(static_cast<int8_t>(slot.InUsed.load())));
+        }
+    }
+    ConsoleText(view);
+}
+
+void ViewServers() {
+    std::string view;
+    AppendFormat(view, "ServerCount:%d\n", ServerCount);
+    for (int i = 0; i < ServerCount; ++i) {
+        const ServerRecord& server = *Server[i];
+        AppendFormat(view, "Server[%d]:\n", i);
+        AppendFormat(view, "\tState:%d\n", server.State);
+        AppendFormat(view, "\tName:%s\n", server.Name);
+        AppendFormat(view, "\tIP::%s\n", server.IP);
+        AppendFormat(view, "\tPort:%d\n", server.Port);
+        AppendFormat(view, "\tMaxConnections:%d\n", server.MaxConnections);
+        AppendFormat(view, "\tOnlineConnections:%d\n", server.OnlineConnections.load());
+        AppendFormat(view, "\tWelcomeText:%s\n", server.WelcomeText);
+        AppendFormat(view, "\tGoodByeText:%s\n", server.GoodByeText);
+        AppendFormat(view, "\tThread:%d\n", server.Thread.load());
+        AppendFormat(view, "\tSocket:%d\n", server.Socket.load());
+    }
+    ConsoleText(view);
+}
+
+void ViewUsers() {
+    std::string view;
+    AppendFormat(view, "UserCount:%d\n", UserCount);
+    for (int i = 0; i < UserCount; ++i) {
+        const UserRecord& user = *User[i];
+        AppendFormat(view, "User[%d]:\n", i);
+        AppendFormat(view, "\tName:%s\n", user.Name);
+        AppendFormat(view, "\tPassWord:%s\n", user.PassWord);
+        AppendFormat(view, "\tServerID:%d\n", user.ServerID);
+        AppendFormat(view, "\tMaxConnections:%d\n", user.MaxConnections);
+        AppendFormat(view, "\tOnlineConnections:%d\n", user.OnlineConnections.load());
+        AppendFormat(view, "\tUserGroup:%d\n", user.UserGroup);
+        AppendFormat(view, "\tEnabled:%d\n", static_cast<int>(user.Enabled));
+    }
+    ConsoleText(view);
+}
+
+// ---- The loop -----------------------------------------------------------
+
+void RunConsole() {
+    char command[256];
+    char argument[256];
+    while (FTPOK) {
+        ConsoleText("Vostrine>");
+        // The end of input and SIGINT/SIGTERM stop the program as "close" does.
+        if (!ConsoleReadWord(command, sizeof command)) break;
+        if (std::strcmp(command, "close") == 0) {
+            FTPOK = false;
+        } else if (std::strcmp(command, "view") == 0) {
+            if (!ConsoleReadWord(argument, sizeof argument)) break;
+            if (std::strcmp(argument, "conn") == 0) ViewConnections();
+            else if (std::strcmp(argument, "server") == 0) ViewServers();
+            else if (std::strcmp(argument, "user") == 0) ViewUsers();
+        } else if (std::strcmp(command, "clear") == 0) {
+            int count = ConnectionCount.load();
+            for (int i = 0; i < count; ++i)
+                if (Connection[i]->InUsed.load() != 0) Quit(i);
+        }
+    }
+    FTPOK = false;
+}
+
+void PauseConsole() {
+    bool closedByWord = !input.Ended && !input.Signalled;
+    if (closedByWord && input.LastDelimiter != '\n' && !SkipLine()) {
+        ConsoleText("Press Enter to continue . . .");
+        return;
+    }
+    ConsoleText("Press Enter to continue . . .");
+    SkipLine();  // a line, the end of input, or another stop signal
+}

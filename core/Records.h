@@ -1,0 +1,102 @@
+// The records and global tables that every thread shares.
+//
+// Servers, users and their directories are filled once by the configuration
+// reader, before any other thread starts, and stay unchanged until shutdown
+// except for their atomic counters. Connection slots are allocated on demand
+// and reused; see Connection/Slots.h for who may change which field, and when.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+constexpr int ServerCapacity = 12;
+constexpr int UserCapacity = 500;
+constexpr int ConnectionCapacity = 100;
+constexpr int DirectoryCapacity = 10;
+
+struct ServerRecord {
+    int ID = 0;
+    int State = 0;  // 1: start a listener; the start sets it to 0
+    char Name[20] = {};
+    int Port = 0;
+    int MaxConnections = 0;
+    std::atomic<int> OnlineConnections{0};
+    char WelcomeText[1024] = {};
+    char GoodByeText[1024] = {};
+    char IP[32] = {};               // shown by the console only
+    std::atomic<int> Thread{0};     // the listener thread's id, 0 when none runs
+    std::atomic<int> Socket{0};     // the listening socket
+    std::thread Listener;           // joined at shutdown
+};
+
+struct DirectoryRecord {
+    char Name[256] = {};
+    char Path[1024] = {};
+};
+
+struct UserRecord {
+    char Name[16] = {};
+    char PassWord[16] = {};  // empty: any password is accepted
+    std::array<std::unique_ptr<DirectoryRecord>, DirectoryCapacity> Directories;
+    int DirectoryCount = 0;
+    int MaxConnections = 0;
+    std::atomic<int> OnlineConnections{0};
+    int ServerID = 0;
+    int UserGroup = 0;
+    int16_t Enabled = 0;
+};
+
+// Connection states.
+constexpr int StateLoggedOut = 0;
+constexpr int StateLoggedIn = 1;
+constexpr int StateSending = 3;    // RETR
+constexpr int StateReceiving = 4;  // STOR
+
+struct ConnectionRecord {
+    std::atomic<int> Socket{-1};
+    int ID = 0;
+    std::atomic<int> State{StateLoggedOut};
+    std::atomic<int> UserID{-1};
+    std::atomic<int> ServerID{0};
+    std::atomic<int> TickCount{0};
+    std::atomic<int> ThisThread{0};  // the connection thread's id
+    char RenameFrom[256] = {};
+    // Written by the connection's own thread while it holds SlotLock, so that
+    // the console can show them whole.
+    char LocalDirectory[1024] = {};
+    char CurrentDirectory[1024] = {};
+    int DataPort = 0;
+    char DataIP[32] = {};
+    std::atomic<int> DataSocket{-1};  // -1 whenever no data socket is open
+    std::atomic<int16_t> PassiveMode{0};
+    std::atomic<uint8_t> InUsed{0};   // 0xFF while the slot serves a connection
+
+    // Slot bookkeeping, all under SlotLock.
+    uint32_t Generation = 0;  // raised each time the slot is taken
+    int WakeFd = -1;          // wakes the connection's thread when it is dropped
+    bool Attached = false;    // the connection's thread has not finished yet
+    std::thread Thread;       // joined before the slot is taken again
+};
+
+extern std::array<std::unique_ptr<ServerRecord>, ServerCapacity> Server;
+extern int ServerCount;
+extern std::array<std::unique_ptr<UserRecord>, UserCapacity> User;
+extern int UserCount;
+extern std::array<std::unique_ptr<ConnectionRecord>, ConnectionCapacity> Connection;
+extern std::atomic<int> ConnectionCount;
+
+// Guards slot allocation, the login counts and the directory texts of the
+// connection records.
+extern std::mutex SlotLock;
+
+extern std::atomic<bool> FTPOK;   // the run flag; "close" clears it
+extern int StopEvent;             // a wake event fired at shutdown (platform/System.h)
+extern uint8_t LocalIP[4];        // the host's IPv4 address, first byte first
+extern char LocalHostName[1024];
+
+// Index of the first user whose Name equals name exactly, or -1.
+int GetUserByName(const char* name);

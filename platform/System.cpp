@@ -1,0 +1,79 @@
+#include "platform/System.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+int SignalsTakeOver() {
+    signal(SIGPIPE, SIG_IGN);
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    if (pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr) != 0) return -1;
+    return signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+}
+
+void SignalsConsume(int signalFd) {
+    signalfd_siginfo info;
+    while (read(signalFd, &info, sizeof info) < 0 && errno == EINTR) {
+    }
+}
+
+void ConsoleWrite(const char* text, size_t length) {
+    while (length > 0) {
+        ssize_t written = write(STDOUT_FILENO, text, length);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return;  // nowhere left to report a console failure
+        }
+        text += written;
+        length -= static_cast<size_t>(written);
+    }
+}
+
+long ConsoleRead(char* buffer, size_t size, int signalFd) {
+    for (;;) {
+        pollfd waits[2] = {{STDIN_FILENO, POLLIN, 0}, {signalFd, POLLIN, 0}};
+        int count = signalFd >= 0 ? 2 : 1;
+        if (poll(waits, count, -1) < 0) {
+            if (errno == EINTR) continue;
+            return 0;
+        }
+        if (count == 2 && (waits[1].revents & POLLIN)) return ConsoleSignalled;
+        if (waits[0].revents == 0) continue;
+        ssize_t got = read(STDIN_FILENO, buffer, size);
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN) continue;
+            return 0;  // an unreadable console ends like the end of input
+        }
+        return got;
+    }
+}
+
+int WakeCreate() { return eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
+
+void WakeSignal(int wakeFd) {
+    uint64_t one = 1;
+    while (write(wakeFd, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+void WakeClose(int wakeFd) {
+    if (wakeFd >= 0) close(wakeFd);
+}
+
+bool WakeWait(int wakeFd, int timeoutMs) {
+    pollfd wait = {wakeFd, POLLIN, 0};
+    int ready;
+    while ((ready = poll(&wait, 1, timeoutMs)) < 0 && errno == EINTR) {
+    }
+    return ready > 0;
+}
+
+int CurrentThreadId() { return static_cast<int>(syscall(SYS_gettid)); }

@@ -1,0 +1,35 @@
+// Process-level operating system chores: signals, the console's descriptors,
+// wake events and thread ids. Everything here is a thin wrapper over one POSIX
+// call (with its EINTR retry), so the rest of the program never includes
+// system headers.
+#pragma once
+
+#include <cstddef>
+
+// Blocks SIGINT and SIGTERM in this thread and every thread created after it,
+// ignores SIGPIPE (a vanished peer must never kill the process), and returns a
+// descriptor that becomes readable when SIGINT or SIGTERM arrives (-1 on failure).
+int SignalsTakeOver();
+
+// Reads and discards one pending signal from the descriptor of SignalsTakeOver.
+void SignalsConsume(int signalFd);
+
+// Console output: writes every byte of the text to standard output in as few
+// calls as the kernel allows.
+void ConsoleWrite(const char* text, size_t length);
+
+// Console input: waits for standard input or for the signal descriptor.
+// Returns the count of bytes read (0 at end of input), or ConsoleSignalled.
+constexpr long ConsoleSignalled = -2;
+long ConsoleRead(char* buffer, size_t size, int signalFd);
+
+// A wake event is a descriptor that another thread can make readable once and
+// for all; the blocking calls of Net.h and Files.h return early when it fires.
+int WakeCreate();                       // -1 on failure
+void WakeSignal(int wakeFd);
+void WakeClose(int wakeFd);
+// Waits up to timeoutMs milliseconds; true when the event has fired.
+bool WakeWait(int wakeFd, int timeoutMs);
+
+// The kernel's numeric id of the calling thread (what the views show).
+int CurrentThreadId();

@@ -1,0 +1,135 @@
+"""The operator's console as an operator types it: start-up, the three views,
+the console's words, and the ways the program ends."""
+
+import re
+import signal
+import time
+import unittest
+
+from harness import ServerTest, Vostrine, WAIT, config_text, free_port, server, user
+
+
+class StartUp(ServerTest):
+    def test_missing_config_ends_at_once(self):
+        srv = Vostrine(self)  # no ./config in its working directory
+        self.assertEqual(srv.finish(), 0)
+        time.sleep(0.05)
+        self.assertEqual(srv.output(), b"Load Data false...")
+
+    def test_refused_config_names_the_value_then_ends(self):
+        cases = {
+            "13\n": b"server count 13",
+            "0\n0\n-1\n": b"user count -1",
+            "2147483647\n": b"server count 2147483647",
+            config_text([], [user("a-name-of-16-chr")]): b"user 0 has a Name longer than 15",
+            config_text([], [user("bob", "sixteen-letters!")]): b"user 0 (bob) has a PassWord longer than 15",
+            config_text([], [user("bob", directories=[("d", "root")] * 11)]): b"directory count 11",
+        }
+        for config, named in cases.items():
+            with self.subTest(config=config[-40:]):
+                srv = Vostrine(self, config=config)
+                self.assertEqual(srv.finish(), 0)
+                time.sleep(0.05)
+                out = srv.output()
+                self.assertIn(named, out)
+                self.assertTrue(out.endswith(b"\nLoad Data false..."), out)
+                self.assertEqual(out.count(b"\n"), 1, out)
+
+    def test_garbage_config_loads_or_is_refused_without_a_crash(self):
+        garbage = bytes(range(256)) * 50 + b"\n" + b"x" * 100000 + b"\n\x00\x00NULL\n"
+        srv = Vostrine(self, config=garbage)
+        srv.type("view server\nview user\nclose\n\n")
+        self.assertEqual(srv.finish(), 0)
+
+    def test_start_up_lines_and_prompt(self):
+        srv = self.serve()
+        out = srv.output().decode()
+        self.assertRegex(out, r"^Host Name: .*\nLocal IP: \d+\.\d+\.\d+\.\d+\n"
+                              r"Press \"close\" Key to Quit \.\.\.\nVostrine>$")
+
+
+class Views(ServerTest):
+    def setUp(self):
+        self.port = free_port()
+        servers = [server(self.port, name="Alpha server name longer than nineteen", max_connections=7,
+                          welcome="Hi there", goodbye="See you", ip="10.0.0.1"),
+                   server(free_port(), name="Beta", state=2, max_connections=3)]
+        users = [user("alice", "secret", max_connections=4, enabled=65535, server_id=1),
+                 user("grouped", "pw", group="staff"),
+                 user("anon")]
+        self.srv = Vostrine(self, servers=servers, users=users)
+        self.srv.wait_for("Vostrine>")
+
+    def test_server_view_byte_for_byte(self):
+        text = self.srv.view("server")
+        text = re.sub(r"\tThread:\d+\n", "\tThread:<id>\n", text, count=1)
+        text = re.sub(r"\tSocket:-?\d+\n", "\tSocket:<fd>\n", text, count=1)
+        self.assertEqual(text,
+                         "ServerCount:2\n"
+                         "Server[0]:\n\tState:0\n\tName:Alpha server name l\n\tIP::10.0.0.1\n"
+                         "\tPort:%d\n\tMaxConnections:7\n\tOnlineConnections:0\n\tWelcomeText:Hi there\n"
+                         "\tGoodByeText:See you\n\tThread:<id>\n\tSocket:<fd>\n"
+                         "Server[1]:\n\tState:2\n\tName:Beta\n\tIP::\n\tPort:%d\n\tMaxConnections:3\n"
+                         "\tOnlineConnections:0\n\tWelcomeText:Welcome!\n\tGoodByeText:Bye!\n"
+                         "\tThread:0\n\tSocket:0\n"
+                         % (self.port, int(re.search(r"Server\[1\]:.*?Port:(\d+)", text, re.S).group(1))))
+
+    def test_user_view_byte_for_byte(self):
+        self.assertEqual(self.srv.view("user"),
+                         "UserCount:3\n"
+                         "User[0]:\n\tName:alice\n\tPassWord:secret\n\tServerID:1\n\tMaxConnections:4\n"
+                         "\tOnlineConnections:0\n\tUserGroup:0\n\tEnabled:-1\n"
+                         "User[1]:\n\tName:grouped\n\tPassWord:pw\n\tServerID:0\n\tMaxConnections:0\n"
+                         "\tOnlineConnections:0\n\tUserGroup:0\n\tEnabled:1\n"
+                         "User[2]:\n\tName:anon\n\tPassWord:\n\tServerID:0\n\tMaxConnections:5\n"
+                         "\tOnlineConnections:0\n\tUserGroup:0\n\tEnabled:1\n")
+
+    def test_conn_view_before_any_connection(self):
+        self.assertEqual(self.srv.view("conn"), "ConnectionCount:0\n")
+
+
+class ConsoleWords(ServerTest):
+    def test_words_as_an_operator_types_them(self):
+        srv = self.serve()
+        since = srv.mark()
+        # "view close" shows nothing and does not stop; upper case and unknown
+        # words are ignored; an over-long word is cut, not split into two words.
+        srv.type("view close\nVIEW user\nview nothing\n" + "x" * 300 + "view\n")
+        srv.type("view user clear\n")
+        end = srv.wait_for("UserCount:2\n", since)
+        srv.wait_for("Vostrine>", end)
+        time.sleep(0.2)
+        out = srv.output()[since:].decode()
+        self.assertEqual(out.count("UserCount"), 1, out)
+        self.assertTrue(out.startswith("Vostrine>" * 5 + "UserCount:2\n"), out)
+        self.assertTrue(out.endswith("Vostrine>Vostrine>"), out)  # the prompt before "clear", then after it
+        self.assertIsNone(srv.process.poll())
+
+    def test_close_discards_the_rest_of_its_line_then_pauses(self):
+        srv = self.serve()
+        srv.type("close view user\n")
+        srv.wait_for("Press Enter to continue . . .")
+        time.sleep(0.3)
+        self.assertIsNone(srv.process.poll(), "the pause waits for a new line")
+        self.assertNotIn(b"UserCount", srv.output())
+        srv.type("\n")
+        self.assertEqual(srv.finish(), 0)
+
+    def test_end_of_input_stops_like_close(self):
+        srv = self.serve()
+        srv.process.stdin.close()
+        self.assertEqual(srv.finish(), 0)
+        self.assertTrue(srv.output().endswith(b"Press Enter to continue . . ."))
+
+    def test_stop_signals_stop_like_close(self):
+        for number in (signal.SIGINT, signal.SIGTERM):
+            with self.subTest(signal=number):
+                srv = self.serve()
+                srv.signal(number)
+                srv.wait_for("Press Enter to continue . . .")
+                srv.type("\n")
+                self.assertEqual(srv.finish(), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
