@@ -13,7 +13,9 @@
 
 namespace {
 
-constexpr int ListenBacklog = 5;
+// Room for a burst of clients: when the queue is full the kernel drops their
+// handshakes and they wait seconds for a retransmission.
+constexpr int ListenBacklog = 128;
 constexpr int FirstRestartPause = 100;  // milliseconds; doubled after each failure in a row
 constexpr int LongestRestartPause = 3200;
 

@@ -1,0 +1,233 @@
+"""Control connections over real sockets: greeting, framing, the login gate,
+connection limits, slots under concurrency, "clear" and "close"."""
+
+import socket
+import struct
+import threading
+import time
+import unittest
+
+from harness import Client, ServerTest, Vostrine, WAIT, free_port, server, user
+
+
+def abort(sock):
+    """Closes a socket with a reset instead of an orderly close."""
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    sock.close()
+
+
+class GreetingAndGate(ServerTest):
+    def test_greeting_and_console_echo(self):
+        srv = self.serve(welcome="Hello there, friend")
+        c = self.connect(srv)
+        self.assertEqual(c.greeting, b"220 Hello there, friend\r\n")
+        self.assertEqual(c.cmd("user alice"), "331 Password required for alice\r\n")
+        srv.wait_for(":USER alice\r\n")
+        srv.wait_for(":331 Password required for alice\r\n")
+
+    def test_gate_before_login(self):
+        srv = self.serve()
+        c = self.connect(srv)
+        syntax = "500 Syntax error, command unrecognized.\r\n"
+        login = "530 Please login with USER and PASS.\r\n"
+        cases = [("", syntax), (" NOOP", syntax), ("PWD\tx", syntax), ("HELO", syntax),
+                 ("X" * 40, syntax), ("QUIT", login), ("NOOP", login), ("PWD", login), ("LIST", login),
+                 ("REST 0", login), ("PASS x", "530 Not logged in, user or password incorrect!\r\n")]
+        for line, reply in cases:
+            self.assertEqual(c.cmd(line), reply, line)
+
+    def test_gate_after_login(self):
+        srv = self.serve()
+        c = self.connect(srv).login("alice", "secret")
+        for line in ("REST", "REST 100", "CDUP", "abor", "ABOR now"):
+            self.assertEqual(c.cmd(line), "500 Command not implemented.\r\n", line)
+        self.assertEqual(c.cmd("\r"), "500 Syntax error, command unrecognized.\r\n")
+        self.assertEqual(c.cmd("NOOP"), "200 OK\r\n")
+
+    def test_keyword_and_argument_cutting(self):
+        srv = self.serve()
+        c = self.connect(srv).login("alice", "secret")
+        self.assertEqual(c.cmd("TYPE I "), "200 Type set to I \r\n")
+        self.assertEqual(c.cmd("TYPE  A"), "200 Type set to  A\r\n")
+        self.assertEqual(c.cmd("TYPE"), "200 Type set to \r\n")
+        self.assertEqual(c.cmd("type A\rrest"), "200 Type set to A\r\n")
+        srv.wait_for(":TYPE A\r\n")
+
+
+class Framing(ServerTest):
+    def test_every_line_of_one_receive_runs_in_order(self):
+        srv = self.serve()
+        c = self.connect(srv)
+        c.send(b"USER alice\r\nPASS secret\r\nPWD\nNOOP\r\n")
+        self.assertEqual([c.line() for _ in range(4)],
+                         [b"331 Password required for alice\r\n", b"230 User successfully logged in.\r\n",
+                          b"257 \"/\" is current directory.\r\n", b"200 OK\r\n"])
+
+    def test_a_line_split_over_receives_is_one_command(self):
+        srv = self.serve()
+        c = self.connect(srv)
+        c.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        for piece in (b"US", b"ER al", b"ice\r", b"\nPA", b"SS secret\r\n"):
+            c.send(piece)
+            time.sleep(0.05)
+        self.assertEqual(c.line(), b"331 Password required for alice\r\n")
+        self.assertEqual(c.line(), b"230 User successfully logged in.\r\n")
+        c.send(b"NOOP")
+        c.sock.settimeout(0.3)
+        with self.assertRaises(socket.timeout):
+            c.line()  # no line end yet: nothing runs
+        c.sock.settimeout(WAIT)
+        c.send(b"\r\n")
+        self.assertEqual(c.line(), b"200 OK\r\n")
+
+    def test_long_lines(self):
+        srv = self.serve()
+        c = self.connect(srv)
+        syntax = b"500 Syntax error, command unrecognized.\r\n"
+        # 1023 characters is the longest line; its reply is cut to fit, line end kept.
+        longest = "USER " + "n" * 1018
+        reply = c.cmd(longest).encode()
+        self.assertTrue(reply.startswith(b"331 Password required for nnn"), reply)
+        self.assertTrue(reply.endswith(b"n\r\n"))
+        self.assertLessEqual(len(reply), 1023)
+        # 1024 characters is one too many, whether it comes at once or in pieces.
+        c.send("USER " + "n" * 1019 + "\r\n")
+        self.assertEqual(c.line(), syntax)
+        c.send(b"x" * 3000)
+        self.assertEqual(c.line(), syntax)
+        c.send(b"y" * 5000 + b"\r\nUSER alice\r\n")
+        self.assertEqual(c.line(), b"331 Password required for alice\r\n")
+        self.assertEqual(c.cmd("PASS secret"), "230 User successfully logged in.\r\n")
+        c.send("TYPE " + "t" * 1018 + "\r\n")
+        self.assertTrue(c.line().endswith(b"t\r\n"))
+
+
+class Limits(ServerTest):
+    def test_server_limit_refuses_then_admits_again(self):
+        srv = self.serve(max_connections=2)
+        first, second = self.connect(srv), self.connect(srv)
+        third = self.connect(srv, greet=False)
+        self.assertEqual(third.line(), b"502 Too many users on this server.\n")
+        self.assertTrue(third.closed())
+        self.assertEqual(first.login("alice", "secret").cmd("QUIT"), "221 Bye!\r\n")
+        self.assertTrue(first.closed())
+        srv.wait_field("server", 0, "OnlineConnections", 1)
+        fourth = self.connect(srv)
+        self.assertEqual(fourth.greeting, b"220 Welcome!\r\n")
+        self.assertEqual(second.cmd("USER alice"), "331 Password required for alice\r\n")
+
+    def test_zero_limit_refuses_everyone(self):
+        srv = self.serve(max_connections=0)
+        c = self.connect(srv, greet=False)
+        self.assertEqual(c.line(), b"502 Too many users on this server.\n")
+        self.assertTrue(c.closed())
+
+    def test_the_101st_connection_is_refused(self):
+        srv = self.serve(max_connections=500)
+        clients = [self.connect(srv) for _ in range(100)]
+        extra = self.connect(srv, greet=False)
+        self.assertEqual(extra.line(), b"502 Too many users on this server.\n")
+        self.assertTrue(extra.closed())
+        self.assertEqual(clients[99].cmd("USER x"), "331 Password required for x\r\n")
+        clients[0].close()
+        srv.wait_field("server", 0, "OnlineConnections", 99)
+        self.assertEqual(self.connect(srv).greeting, b"220 Welcome!\r\n")
+
+
+class Listeners(ServerTest):
+    def test_which_servers_listen(self):
+        shared, high, off, other = free_port(), free_port(), free_port(), free_port()
+        servers = [server(shared, name="First"), server(shared, name="Second"),
+                   server(high + 65536, name="High"), server(off, name="Off", state=0),
+                   server(other, name="Two", state=2)]
+        srv = Vostrine(self, servers=servers, users=[user("alice", "secret")])
+        srv.wait_for("Thread Closed. Bind socket error\n")
+        srv.wait_listening(shared)
+        srv.wait_listening(high)
+        for port in (shared, high):
+            c = Client(port)
+            self.addCleanup(c.close)
+            self.assertEqual(c.greeting, b"220 Welcome!\r\n")
+        time.sleep(0.2)
+        self.assertFalse(socket_accepts(off))
+        self.assertFalse(socket_accepts(other))
+        view = srv.view("server")
+        states = [int(line.split(":")[1]) for line in view.splitlines() if line.startswith("\tState:")]
+        self.assertEqual(states, [0, 0, 0, 0, 2])
+        self.assertEqual(srv.output().count(b"Thread Closed. Bind socket error\n"), 1)
+
+
+def socket_accepts(port):
+    try:
+        socket.create_connection(("127.0.0.1", port), timeout=1).close()
+        return True
+    except OSError:
+        return False
+
+
+class DropsAndShutdown(ServerTest):
+    def test_clear_ends_every_connection(self):
+        srv = self.serve(users=[user("alice", "secret", max_connections=10)])
+        clients = [self.connect(srv).login("alice", "secret") for _ in range(3)] + [self.connect(srv)]
+        srv.type("clear\n")
+        for c in clients:
+            self.assertTrue(c.closed())
+        srv.wait_field("server", 0, "OnlineConnections", 0)
+        self.assertEqual(srv.field("user", 0, "OnlineConnections"), 0)
+        view = srv.view("conn")
+        self.assertEqual(view.count("\tInUsed:0\n"), 4, view)
+        # the listener goes on accepting
+        self.assertEqual(self.connect(srv).greeting, b"220 Welcome!\r\n")
+        self.assertIn("\tInUsed:-1\n", srv.view("conn"))
+
+    def test_close_with_clients_blocked_in_receive(self):
+        srv = self.serve()
+        clients = [self.connect(srv).login("alice", "secret") for _ in range(3)]
+        clients.append(self.connect(srv))
+        started = time.monotonic()
+        self.assertEqual(srv.close(), 0)
+        self.assertLess(time.monotonic() - started, WAIT)
+        for c in clients:
+            self.assertTrue(c.closed())
+            self.assertEqual(c.pending, b"")  # nothing was sent to them
+
+    def test_counts_return_to_zero_after_many_concurrent_clients(self):
+        srv = self.serve(users=[user("alice", "secret", max_connections=100)], max_connections=100)
+        errors = []
+
+        def client(number):
+            c = None
+            try:
+                c = Client(srv.port)
+                c.login("alice", "secret")
+                if number % 3 == 0:
+                    assert c.cmd("QUIT") == "221 Bye!\r\n"
+                    assert c.closed()
+                elif number % 3 == 1:
+                    c.send(b"NOOP\r\nPWD\r\nNOOP\r\n")
+                    abort(c.sock)  # vanishes while the server is replying
+                else:
+                    c.close()
+            except Exception as failure:  # reported below, with the others
+                errors.append(failure)
+            finally:
+                if c is not None:
+                    c.close()
+
+        for _ in range(3):
+            threads = [threading.Thread(target=client, args=(n,)) for n in range(40)]
+            for t in threads:
+                t.start()
+            for t in threads:
+                t.join()
+        self.assertEqual(errors, [])
+        srv.wait_field("server", 0, "OnlineConnections", 0)
+        self.assertEqual(srv.field("user", 0, "OnlineConnections"), 0)
+        view = srv.view("conn")
+        self.assertNotIn("InUsed:-1", view)
+        self.assertLessEqual(int(view.split("\n")[0].split(":")[1]), 100)
+        self.assertEqual(self.connect(srv).login("alice", "secret").cmd("NOOP"), "200 OK\r\n")
+
+
+if __name__ == "__main__":
+    unittest.main()

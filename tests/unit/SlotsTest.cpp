@@ -1,0 +1,86 @@
+// Slots and the idle supervisor, driven directly: aging, dropping, and the
+// rules that keep counts right when several threads end one connection.
+#include <gtest/gtest.h>
+
+#include "Connection/Slots.h"
+#include "Manager/Manager.h"
+#include "core/Records.h"
+#include "platform/System.h"
+#include "tests/unit/TestFiles.h"
+
+namespace {
+
+class SlotsTest : public ::testing::Test {
+protected:
+    int wake = -1;
+
+    void SetUp() override {
+        FTPOK = true;
+        Server[0] = std::make_unique<ServerRecord>();
+        Server[0]->OnlineConnections = 1;
+        ServerCount = 1;
+        User[0] = std::make_unique<UserRecord>();
+        User[0]->OnlineConnections = 1;
+        UserCount = 1;
+        Connection[0] = std::make_unique<ConnectionRecord>();
+        wake = WakeCreate();
+        ConnectionRecord& slot = *Connection[0];
+        slot.InUsed = 0xFF;
+        slot.State = StateLoggedIn;
+        slot.UserID = 0;
+        slot.Generation = 7;
+        slot.WakeFd = wake;
+        ConnectionCount = 1;
+    }
+    void TearDown() override {
+        WakeClose(wake);
+        ForgetTables();
+    }
+};
+
+}  // namespace
+
+TEST_F(SlotsTest, SupervisorDropsAConnectionPastTheLimitOnly) {
+    Connection[0]->TickCount = IdleLimit - 1;
+    ManagerPass();
+    EXPECT_EQ(Connection[0]->TickCount, IdleLimit);
+    EXPECT_NE(Connection[0]->InUsed, 0);
+    EXPECT_FALSE(WakeWait(wake, 0));
+
+    ManagerPass();
+    EXPECT_EQ(Connection[0]->InUsed, 0);
+    EXPECT_EQ(Server[0]->OnlineConnections, 0);
+    EXPECT_EQ(User[0]->OnlineConnections, 0);
+    EXPECT_TRUE(WakeWait(wake, 0)) << "the owner thread is woken to close its sockets";
+
+    ManagerPass();  // a free slot is neither aged nor dropped again
+    EXPECT_EQ(Connection[0]->TickCount, IdleLimit + 1);
+    EXPECT_EQ(Server[0]->OnlineConnections, 0);
+}
+
+TEST_F(SlotsTest, QuitCountsOnceAndOnlyForItsGeneration) {
+    Quit(0, 6);  // a late call from the slot's previous connection
+    EXPECT_NE(Connection[0]->InUsed, 0);
+    EXPECT_EQ(Server[0]->OnlineConnections, 1);
+
+    Quit(0, 7);
+    Quit(0, 7);
+    Quit(0);
+    EXPECT_EQ(Connection[0]->InUsed, 0);
+    EXPECT_EQ(Server[0]->OnlineConnections, 0);
+    EXPECT_EQ(User[0]->OnlineConnections, 0);
+}
+
+TEST_F(SlotsTest, QuitBeforeLoginLeavesTheAccountAlone) {
+    Connection[0]->State = StateLoggedOut;
+    Quit(0);
+    EXPECT_EQ(Server[0]->OnlineConnections, 0);
+    EXPECT_EQ(User[0]->OnlineConnections, 1);
+}
+
+TEST_F(SlotsTest, QuitOfAnUnknownSlotDoesNothing) {
+    Quit(-1);
+    Quit(1);
+    Quit(ConnectionCapacity);
+    EXPECT_NE(Connection[0]->InUsed, 0);
+}
