@@ -177,10 +177,12 @@ class Vostrine:
 
     def view(self, what):
         """Types "view <what>" and returns the text of the view."""
+        count_line = {"conn": "ConnectionCount:", "server": "ServerCount:", "user": "UserCount:"}[what]
         since = self.mark()
         self.type("view %s\n" % what)
-        end = self.wait_for("Vostrine>", since)
-        return self.output()[since:end - len("Vostrine>")].decode()
+        start = self.wait_for(count_line, since) - len(count_line)
+        end = self.wait_for("Vostrine>", start)
+        return self.output()[start:end - len("Vostrine>")].decode()
 
     def field(self, what, index, name):
         """One number of a view, such as field("conn", 0, "InUsed")."""
@@ -196,7 +198,9 @@ class Vostrine:
     def finish(self, timeout=WAIT):
         """Waits for the process to end on its own; returns its exit status."""
         try:
-            return self.process.wait(timeout)
+            status = self.process.wait(timeout)
+            time.sleep(0.05)  # let the pumps take the last bytes
+            return status
         except subprocess.TimeoutExpired:
             self.process.kill()
             self.process.wait()
@@ -229,6 +233,8 @@ class Vostrine:
         time.sleep(0.05)  # let the pumps take the last bytes
         with self._changed:
             err = bytes(self._err)
+        for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
+            stream.close()
         if SANITIZER_REPORT.search(err):
             raise AssertionError("sanitizer report:\n" + err.decode(errors="replace")[-6000:])
         if self.process.returncode != 0:
