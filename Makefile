@@ -5,7 +5,7 @@
 JOBS ?= 2
 CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all build run test test-plain test-asan test-tsan deps bench clean
+.PHONY: all build run test build-plain build-asan build-tsan deps bench clean
 
 all: build
 
@@ -19,22 +19,22 @@ run: build
 deps:
 	@tools/ensure-deps
 
-test: deps test-plain test-asan test-tsan
+test: deps
+	@$(MAKE) --no-print-directory build-plain build-asan build-tsan
+	@tools/run-suites build build-asan build-tsan
 
-test-plain:
+# One build directory per flavour; the test binaries are built with each.
+build-plain:
 	cmake -S . -B build $(CMAKE_FLAGS) >/dev/null
 	cmake --build build -j $(JOBS)
-	cd build && ctest --output-on-failure -j 4
 
-test-asan:
+build-asan:
 	cmake -S . -B build-asan $(CMAKE_FLAGS) -DVOSTRINE_SANITIZE=address >/dev/null
 	cmake --build build-asan -j $(JOBS)
-	cd build-asan && ctest --output-on-failure -j 4
 
-test-tsan:
+build-tsan:
 	cmake -S . -B build-tsan $(CMAKE_FLAGS) -DVOSTRINE_SANITIZE=thread >/dev/null
 	cmake --build build-tsan -j $(JOBS)
-	cd build-tsan && ctest --output-on-failure -j 4
 
 bench: build
 	bench/run

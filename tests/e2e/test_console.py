@@ -97,7 +97,7 @@ class ConsoleWords(ServerTest):
         srv.type("view close\nVIEW user\nview nothing\n" + "x" * 300 + "view\n")
         srv.type("view user clear\n")
         end = srv.wait_for("UserCount:2\n", since)
-        srv.wait_for("Vostrine>", end)
+        srv.wait_for("Vostrine>Vostrine>", end)  # the prompts before and after "clear"
         time.sleep(0.2)
         out = srv.output()[since:].decode()
         self.assertEqual(out.count("UserCount"), 1, out)

@@ -1,42 +1,69 @@
-"""The idle supervisor in real time: silent connections go after 120 seconds,
-active ones stay. (Its pass is also driven directly by the unit tests.)"""
+"""The idle supervisor in real time: silent connections and stalled transfers
+go after 120 seconds; active connections and moving transfers stay. (Its pass
+is also driven directly by the unit tests.)"""
 
 import socket
 import time
 import unittest
 
-from harness import ServerTest
+from harness import ServerTest, user
+
+
+def dropped(client):
+    """True once the server has closed the client's control connection."""
+    client.sock.settimeout(0.05)
+    try:
+        while True:
+            chunk = client.sock.recv(65536)
+            if not chunk:
+                return True
+            client.pending += chunk
+    except socket.timeout:
+        return False
+    except ConnectionResetError:
+        return True
+    finally:
+        client.sock.settimeout(None)
 
 
 class IdleTimeout(ServerTest):
-    def test_silent_and_refused_clients_are_dropped_active_ones_stay(self):
-        srv = self.serve()
+    def test_silence_and_stalls_are_dropped_activity_is_not(self):
+        srv = self.serve(users=[user("alice", "secret", max_connections=10)],
+                         files={"big.bin": b"z" * (48 * 1024 * 1024)})
         silent = self.connect(srv)
         refused = self.connect(srv)  # not logged in: its commands never pass the gate
         active = self.connect(srv).login("alice", "secret")
+        stalled = self.connect(srv).login("alice", "secret")
+        stalled_data = stalled.pasv()
+        self.addCleanup(stalled_data.close)
+        stalled.send("RETR big.bin\r\n")  # and never read
+        moving = self.connect(srv).login("alice", "secret")
+        moving_data = moving.pasv()
+        moving_data.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8192)
+        self.addCleanup(moving_data.close)
+        moving.send("RETR big.bin\r\n")
         started = time.monotonic()
-
-        def dropped(client):
-            client.sock.settimeout(0.05)
-            try:
-                return client.sock.recv(1) == b""
-            except socket.timeout:
-                return False
-            finally:
-                client.sock.settimeout(None)
-
+        received = 0
+        next_command = started
         while time.monotonic() - started < 112:
-            self.assertEqual(refused.cmd("PWD"), "530 Please login with USER and PASS.\r\n")
-            self.assertEqual(active.cmd("NOOP"), "200 OK\r\n")
-            self.assertFalse(dropped(silent))
-            time.sleep(8)
+            received += len(moving_data.recv(16384))  # a slow but steady download
+            if time.monotonic() >= next_command:
+                self.assertEqual(refused.cmd("PWD"), "530 Please login with USER and PASS.\r\n")
+                self.assertEqual(active.cmd("NOOP"), "200 OK\r\n")
+                for client in (silent, stalled, moving):
+                    self.assertFalse(dropped(client))
+                next_command += 8
+            time.sleep(0.25)
         deadline = started + 135
-        while not (dropped(silent) and dropped(refused)):
-            self.assertLess(time.monotonic(), deadline, "silent clients not dropped in time")
-            time.sleep(0.5)
+        while not all(dropped(c) for c in (silent, refused, stalled)):
+            self.assertLess(time.monotonic(), deadline, "idle clients not dropped in time")
+            received += len(moving_data.recv(16384))
+            time.sleep(0.25)
         self.assertGreater(time.monotonic() - started, 115)
+        self.assertGreater(received, 0)
+        self.assertFalse(dropped(moving), "a transfer that moves is not idle")
         self.assertEqual(active.cmd("PWD"), "257 \"/\" is current directory.\r\n")
-        srv.wait_field("server", 0, "OnlineConnections", 1)
+        srv.wait_field("server", 0, "OnlineConnections", 2)
 
 
 if __name__ == "__main__":

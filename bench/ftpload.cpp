@@ -1,0 +1,351 @@
+// ftpload: the load generator of the benchmarks, written so that it is never
+// what limits the figures. Every mode prints one line of results.
+//
+//   ftpload download PORT USER PASS NAME           MB/s of one passive RETR
+//   ftpload upload PORT USER PASS NAME BYTES       MB/s of one passive STOR
+//   ftpload tcp-download FILE                      MB/s of a plain loopback copy (sendfile into a socket)
+//   ftpload tcp-upload DIR BYTES                   MB/s of a plain loopback copy into a file
+//   ftpload sessions PORT USER PASS CLIENTS SECONDS FILE
+//        each client loops: connect, login, PWD, CWD /, PASV+LIST, PASV+RETR FILE, QUIT;
+//        prints sessions/s and the p50 and p99 session latency in ms
+//   ftpload smallfiles PORT USER PASS COUNT BYTES  files/s up, then down, on one connection
+//   ftpload idle PORT USER PASS COUNT              logs COUNT connections in and holds them
+//        until standard input closes
+//
+// Data connections are ended with a reset (SO_LINGER 0) by this side, so that
+// closed connections leave no TIME_WAIT entries to fill the loopback port range
+// at hundreds of sessions per second; the server's own close then finds a reset
+// connection, which costs it nothing.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void Fail(const char* what) {
+    std::perror(what);
+    std::exit(1);
+}
+
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+void Reset(int fd) {
+    linger hard{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    close(fd);
+}
+
+int Connect(uint16_t port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) Fail("connect");
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    return fd;
+}
+
+int Listen(uint16_t* port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof at;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || listen(fd, 16) != 0) Fail("listen");
+    getsockname(fd, reinterpret_cast<sockaddr*>(&at), &length);
+    *port = ntohs(at.sin_port);
+    return fd;
+}
+
+void SendAll(int fd, const char* data, size_t length) {
+    while (length > 0) {
+        ssize_t sent = send(fd, data, length, MSG_NOSIGNAL);
+        if (sent <= 0) Fail("send");
+        data += sent;
+        length -= static_cast<size_t>(sent);
+    }
+}
+
+// A control connection that reads reply lines.
+struct Control {
+    int Fd;
+    std::string Pending;
+
+    explicit Control(uint16_t port) : Fd(Connect(port)) { Line(); }
+    ~Control() { close(Fd); }
+
+    std::string Line() {
+        for (;;) {
+            size_t end = Pending.find('\n');
+            if (end != std::string::npos) {
+                std::string line = Pending.substr(0, end + 1);
+                Pending.erase(0, end + 1);
+                return line;
+            }
+            char buffer[4096];
+            ssize_t got = recv(Fd, buffer, sizeof buffer, 0);
+            if (got <= 0) Fail("control connection closed");
+            Pending.append(buffer, static_cast<size_t>(got));
+        }
+    }
+    std::string Command(const std::string& text) {
+        std::string line = text + "\r\n";
+        SendAll(Fd, line.data(), line.size());
+        return Line();
+    }
+    void Expect(const std::string& text, const char* code) {
+        std::string reply = Command(text);
+        if (reply.compare(0, 3, code) != 0) {
+            std::fprintf(stderr, "%s -> %s", text.c_str(), reply.c_str());
+            std::exit(1);
+        }
+    }
+    void Login(const char* user, const char* password) {
+        Expect(std::string("USER ") + user, "331");
+        Expect(std::string("PASS ") + password, "230");
+    }
+    // PASV, then a connected data socket.
+    int Passive() {
+        std::string reply = Command("PASV");
+        int n[6];
+        size_t open = reply.find('(');
+        if (open == std::string::npos ||
+            std::sscanf(reply.c_str() + open, "(%d,%d,%d,%d,%d,%d)", &n[0], &n[1], &n[2], &n[3], &n[4], &n[5]) != 6) {
+            std::fprintf(stderr, "PASV -> %s", reply.c_str());
+            std::exit(1);
+        }
+        return Connect(static_cast<uint16_t>(n[4] * 256 + n[5]));
+    }
+};
+
+std::vector<char>& Buffer() {
+    static thread_local std::vector<char> buffer(1 << 20);
+    return buffer;
+}
+
+size_t Drain(int fd) {
+    size_t total = 0;
+    std::vector<char>& buffer = Buffer();
+    for (;;) {
+        ssize_t got = recv(fd, buffer.data(), buffer.size(), 0);
+        if (got <= 0) return total;
+        total += static_cast<size_t>(got);
+    }
+}
+
+void SendPattern(int fd, size_t bytes) {
+    std::vector<char>& buffer = Buffer();
+    while (bytes > 0) {
+        size_t step = std::min(bytes, buffer.size());
+        SendAll(fd, buffer.data(), step);
+        bytes -= step;
+    }
+}
+
+// Downloads one file; returns its size.
+size_t Retrieve(Control& control, const char* name) {
+    int data = control.Passive();
+    std::string command = std::string("RETR ") + name + "\r\n";
+    SendAll(control.Fd, command.data(), command.size());
+    size_t bytes = Drain(data);
+    Reset(data);
+    if (control.Line().compare(0, 3, "150") != 0 || control.Line().compare(0, 3, "226") != 0) Fail("RETR");
+    return bytes;
+}
+
+void Store(Control& control, const char* name, size_t bytes) {
+    int data = control.Passive();
+    std::string command = std::string("STOR ") + name + "\r\n";
+    SendAll(control.Fd, command.data(), command.size());
+    SendPattern(data, bytes);
+    shutdown(data, SHUT_WR);
+    if (control.Line().compare(0, 3, "150") != 0 || control.Line().compare(0, 3, "226") != 0) Fail("STOR");
+    Reset(data);
+}
+
+void List(Control& control) {
+    int data = control.Passive();
+    SendAll(control.Fd, "LIST\r\n", 6);
+    Drain(data);
+    Reset(data);
+    if (control.Line().compare(0, 3, "125") != 0 || control.Line().compare(0, 3, "226") != 0) Fail("LIST");
+}
+
+int Download(char** argv) {
+    Control control(static_cast<uint16_t>(std::atoi(argv[0])));
+    control.Login(argv[1], argv[2]);
+    auto start = Clock::now();
+    size_t bytes = Retrieve(control, argv[3]);
+    std::printf("%.1f\n", bytes / Seconds(start) / 1e6);
+    return 0;
+}
+
+int Upload(char** argv) {
+    Control control(static_cast<uint16_t>(std::atoi(argv[0])));
+    control.Login(argv[1], argv[2]);
+    size_t bytes = std::strtoull(argv[4], nullptr, 10);
+    auto start = Clock::now();
+    Store(control, argv[3], bytes);
+    std::printf("%.1f\n", bytes / Seconds(start) / 1e6);
+    return 0;
+}
+
+int TcpDownload(char** argv) {
+    int file = open(argv[0], O_RDONLY);
+    struct stat info;
+    if (file < 0 || fstat(file, &info) != 0) Fail("open");
+    uint16_t port;
+    int listener = Listen(&port);
+    std::thread sender([&] {
+        int fd = accept(listener, nullptr, nullptr);
+        off_t offset = 0;
+        while (offset < info.st_size)
+            if (sendfile(fd, file, &offset, static_cast<size_t>(info.st_size - offset)) <= 0) Fail("sendfile");
+        close(fd);
+    });
+    auto start = Clock::now();
+    int fd = Connect(port);
+    size_t bytes = Drain(fd);
+    double seconds = Seconds(start);
+    sender.join();
+    close(fd);
+    std::printf("%.1f\n", bytes / seconds / 1e6);
+    return 0;
+}
+
+int TcpUpload(char** argv) {
+    std::string path = std::string(argv[0]) + "/tcp-upload.bin";
+    size_t bytes = std::strtoull(argv[1], nullptr, 10);
+    uint16_t port;
+    int listener = Listen(&port);
+    std::thread receiver([&] {
+        int fd = accept(listener, nullptr, nullptr);
+        int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<char> buffer(256 * 1024);
+        for (;;) {
+            ssize_t got = recv(fd, buffer.data(), buffer.size(), 0);
+            if (got <= 0) break;
+            if (write(file, buffer.data(), static_cast<size_t>(got)) != got) Fail("write");
+        }
+        close(file);
+        close(fd);
+    });
+    auto start = Clock::now();
+    int fd = Connect(port);
+    SendPattern(fd, bytes);
+    close(fd);
+    receiver.join();
+    std::printf("%.1f\n", bytes / Seconds(start) / 1e6);
+    unlink(path.c_str());
+    return 0;
+}
+
+int Sessions(char** argv) {
+    uint16_t port = static_cast<uint16_t>(std::atoi(argv[0]));
+    const char* user = argv[1];
+    const char* password = argv[2];
+    int clients = std::atoi(argv[3]);
+    double seconds = std::atof(argv[4]);
+    const char* file = argv[5];
+    std::atomic<bool> running{true};
+    std::vector<std::vector<double>> latencies(static_cast<size_t>(clients));
+    std::vector<std::thread> threads;
+    auto start = Clock::now();
+    for (int i = 0; i < clients; ++i) {
+        threads.emplace_back([&, i] {
+            while (running) {
+                auto begin = Clock::now();
+                Control control(port);
+                control.Login(user, password);
+                control.Expect("PWD", "257");
+                control.Expect("CWD /", "250");
+                List(control);
+                Retrieve(control, file);
+                control.Expect("QUIT", "221");
+                latencies[static_cast<size_t>(i)].push_back(Seconds(begin) * 1000);
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    running = false;
+    for (auto& thread : threads) thread.join();
+    double elapsed = Seconds(start);
+    std::vector<double> all;
+    for (auto& list : latencies) all.insert(all.end(), list.begin(), list.end());
+    std::sort(all.begin(), all.end());
+    if (all.empty()) Fail("no session completed");
+    std::printf("%.1f %.2f %.2f %zu\n", all.size() / elapsed, all[all.size() / 2], all[all.size() * 99 / 100],
+                all.size());
+    return 0;
+}
+
+int SmallFiles(char** argv) {
+    Control control(static_cast<uint16_t>(std::atoi(argv[0])));
+    control.Login(argv[1], argv[2]);
+    int count = std::atoi(argv[3]);
+    size_t bytes = std::strtoull(argv[4], nullptr, 10);
+    control.Command("MKD small");
+    control.Expect("CWD small", "250");
+    auto start = Clock::now();
+    for (int i = 0; i < count; ++i) Store(control, ("f" + std::to_string(i)).c_str(), bytes);
+    double up = count / Seconds(start);
+    start = Clock::now();
+    for (int i = 0; i < count; ++i) Retrieve(control, ("f" + std::to_string(i)).c_str());
+    double down = count / Seconds(start);
+    std::printf("%.1f %.1f\n", up, down);
+    return 0;
+}
+
+int Idle(char** argv) {
+    uint16_t port = static_cast<uint16_t>(std::atoi(argv[0]));
+    int count = std::atoi(argv[3]);
+    std::vector<Control*> held;
+    for (int i = 0; i < count; ++i) {
+        held.push_back(new Control(port));
+        held.back()->Login(argv[1], argv[2]);
+    }
+    std::printf("%d\n", count);
+    std::fflush(stdout);
+    char c;
+    while (read(0, &c, 1) > 0) {
+    }
+    for (Control* control : held) delete control;
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    struct Mode {
+        const char* Name;
+        int Arguments;
+        int (*Run)(char**);
+    } modes[] = {{"download", 4, Download},   {"upload", 5, Upload},     {"tcp-download", 1, TcpDownload},
+                 {"tcp-upload", 2, TcpUpload}, {"sessions", 6, Sessions}, {"smallfiles", 5, SmallFiles},
+                 {"idle", 4, Idle}};
+    for (const Mode& mode : modes)
+        if (argc == mode.Arguments + 2 && std::strcmp(argv[1], mode.Name) == 0) return mode.Run(argv + 2);
+    std::fprintf(stderr, "usage: see the top of bench/ftpload.cpp\n");
+    return 2;
+}
