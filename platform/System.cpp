@@ -11,6 +11,7 @@
 
 int SignalsTakeOver() {
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);  // a write past a file size limit fails instead of killing us
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);

@@ -7,7 +7,8 @@
 #include <cstddef>
 
 // Blocks SIGINT and SIGTERM in this thread and every thread created after it,
-// ignores SIGPIPE (a vanished peer must never kill the process), and returns a
+// ignores SIGPIPE (a vanished peer must never kill the process) and SIGXFSZ
+// (a file size limit fails the write, like a full disk), and returns a
 // descriptor that becomes readable when SIGINT or SIGTERM arrives (-1 on failure).
 int SignalsTakeOver();
 

@@ -1,6 +1,8 @@
 """Control connections over real sockets: greeting, framing, the login gate,
 connection limits, slots under concurrency, "clear" and "close"."""
 
+import os
+import resource
 import socket
 import struct
 import threading
@@ -155,6 +157,36 @@ class Listeners(ServerTest):
         states = [int(line.split(":")[1]) for line in view.splitlines() if line.startswith("\tState:")]
         self.assertEqual(states, [0, 0, 0, 0, 2])
         self.assertEqual(srv.output().count(b"Thread Closed. Bind socket error\n"), 1)
+
+
+class AcceptFailures(ServerTest):
+    def test_listener_restarts_without_spinning_and_recovers(self):
+        srv = self.serve(max_connections=50)
+        fds = len(os.listdir("/proc/%d/fd" % srv.process.pid))
+        resource.prlimit(srv.process.pid, resource.RLIMIT_NOFILE, (fds, 4096))  # no descriptor left
+        since = srv.mark()
+        started = time.monotonic()
+        while time.monotonic() - started < 2:  # clients keep coming; every accept fails
+            try:
+                socket.create_connection(("127.0.0.1", srv.port), timeout=WAIT).close()
+            except OSError:
+                pass  # refused while the listener reopens its socket
+            time.sleep(0.02)
+        restarts = srv.output()[since:].count(b" Server Socket ")
+        self.assertGreaterEqual(restarts, 1)
+        self.assertLessEqual(restarts, 8, "the listener restarts in a loop")
+        self.assertRegex(srv.output()[since:], rb"0 Server Socket \d+ error\. Restart it\.\n")
+        resource.prlimit(srv.process.pid, resource.RLIMIT_NOFILE, (4096, 4096))
+        deadline = time.monotonic() + WAIT
+        while True:  # served again once descriptors are free
+            try:
+                late = Client(srv.port)
+                break
+            except (OSError, AssertionError):
+                self.assertLess(time.monotonic(), deadline)
+                time.sleep(0.1)
+        self.addCleanup(late.close)
+        self.assertEqual(late.greeting, b"220 Welcome!\r\n")
 
 
 def socket_accepts(port):

@@ -4,6 +4,7 @@ peer checks, and transfers that break off."""
 import os
 import random
 import re
+import resource
 import socket
 import struct
 import time
@@ -244,6 +245,28 @@ class Listings(TransferTest):
             self.srv.put("sub/entry-with-a-rather-long-name-%04d.txt" % i, b"")
         names = self.names(self.listing("sub"))
         self.assertEqual(len(names), 2003)
+
+
+class FileFaults(TransferTest):
+    def test_a_failed_disk_write_is_reported(self):
+        # A file size limit on the server makes its writes fail as a full disk would.
+        resource.prlimit(self.srv.process.pid, resource.RLIMIT_FSIZE, (1 << 20, resource.RLIM_INFINITY))
+        self.assertEqual(self.stor("too-big.bin", random_bytes(3 << 20)),
+                         [OPENING, b"452 Can't write file.\r\n"])
+        self.assertEqual(self.stor("fits.bin", b"small"), [OPENING, COMPLETE])
+        self.assertEqual(self.c.cmd("NOOP"), "200 OK\r\n")
+
+    def test_a_file_that_shrinks_during_retr_ends_the_transfer_at_its_end(self):
+        self.srv.put("shrinking.bin", b"s" * (64 << 20))
+        data = self.c.pasv()
+        self.c.send("RETR shrinking.bin\r\n")
+        self.assertEqual(self.c.line(), OPENING)
+        time.sleep(0.5)  # unread, the socket buffers fill and the server waits
+        os.truncate(self.srv.path("shrinking.bin"), 1 << 20)
+        received = len(receive_all(data))
+        self.assertEqual(self.c.line(), COMPLETE)
+        self.assertLess(received, 64 << 20)
+        self.assertGreaterEqual(received, 1 << 20)
 
 
 class BrokenTransfers(TransferTest):
