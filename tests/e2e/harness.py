@@ -286,8 +286,10 @@ class Client:
                                         timeout=WAIT)
         return data
 
-    def closed(self):
-        """True when the server has closed the connection (after any pending lines)."""
+    def closed(self, wait=WAIT):
+        """True when the server has closed the connection within `wait` seconds
+        (after any pending lines, which are kept)."""
+        self.sock.settimeout(wait)
         try:
             while True:
                 chunk = self.sock.recv(65536)
@@ -298,6 +300,8 @@ class Client:
             return True
         except socket.timeout:
             return False
+        finally:
+            self.sock.settimeout(WAIT)
 
     def close(self):
         self.sock.close()

@@ -11,19 +11,7 @@ from harness import ServerTest, user
 
 def dropped(client):
     """True once the server has closed the client's control connection."""
-    client.sock.settimeout(0.05)
-    try:
-        while True:
-            chunk = client.sock.recv(65536)
-            if not chunk:
-                return True
-            client.pending += chunk
-    except socket.timeout:
-        return False
-    except ConnectionResetError:
-        return True
-    finally:
-        client.sock.settimeout(None)
+    return client.closed(wait=0.05)
 
 
 class IdleTimeout(ServerTest):
