@@ -23,6 +23,10 @@ struct Session {
 
     Session(int slot, uint32_t generation, int socket, int wakeFd, ConnectionRecord& record)
         : Slot(slot), Generation(generation), Socket(socket), WakeFd(wakeFd), Record(record) {}
+    // The control connection's two addresses, learnt at its first PORT or PASV.
+    bool AddressesKnown = false;
+    uint32_t PeerAddress = 0;
+    uint32_t LocalAddress = 0;
     // The buffer file transfers move bytes through, allocated at the first
     // transfer and kept for the connection's life.
     std::unique_ptr<char[]> TransferBuffer;

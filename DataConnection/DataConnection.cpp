@@ -12,9 +12,13 @@ namespace {
 
 constexpr uint16_t LowestActivePort = 1024;
 
-bool ControlPeer(const Session& session, uint32_t* address) {
+// Learns the control connection's addresses once; they do not change.
+bool KnowAddresses(Session& session) {
     uint16_t port;
-    return NetPeerAddress(session.Socket, address, &port);
+    if (!session.AddressesKnown)
+        session.AddressesKnown = NetPeerAddress(session.Socket, &session.PeerAddress, &port) &&
+                                 NetLocalAddress(session.Socket, &session.LocalAddress, &port);
+    return session.AddressesKnown;
 }
 
 }  // namespace
@@ -48,10 +52,9 @@ void CommandPort(Session& session, char* argument) {
     std::snprintf(dotted, sizeof dotted, "%d.%d.%d.%d", numbers[0], numbers[1], numbers[2], numbers[3]);
     uint16_t port = static_cast<uint16_t>(numbers[4] * 256 + numbers[5]);
     uint32_t address = 0;
-    uint32_t peer = 0;
     // SECURITY: the data connection goes only to the client's own address and
     // never to a privileged port, so that nobody can aim it at a third party.
-    if (!NetParseAddress(dotted, &address) || !ControlPeer(session, &peer) || address != peer ||
+    if (!NetParseAddress(dotted, &address) || !KnowAddresses(session) || address != session.PeerAddress ||
         port < LowestActivePort) {
         Reply(session, Replies::PortIllegal);
         return;
@@ -66,7 +69,7 @@ void CommandPort(Session& session, char* argument) {
 void CommandPasv(Session& session, char*) {
     ConnectionRecord& record = session.Record;
     CloseDataSocket(session);  // an earlier listener nobody used
-    int listener = NetTcpSocket();
+    int listener = KnowAddresses(session) ? NetTcpSocket() : NoSocket;
     if (listener < 0) {
         Reply(session, Replies::DataSocketCreateError);
         return;
@@ -86,10 +89,7 @@ void CommandPasv(Session& session, char*) {
     NetLocalAddress(listener, &anyAddress, &port);
     // Announce the address the client reached us on: the host name's address
     // may be one that no other host can reach.
-    uint32_t address = 0;
-    uint16_t controlPort = 0;
-    NetLocalAddress(session.Socket, &address, &controlPort);
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&address);
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&session.LocalAddress);
     record.DataSocket = listener;
     record.PassiveMode = 1;
     char reply[64];
@@ -110,14 +110,13 @@ bool ConnectDataSocket(Session& session) {
         return true;
     }
     int listener = record.DataSocket.load();
-    uint32_t peer = 0;
-    if (listener < 0 || !ControlPeer(session, &peer)) return false;  // no PASV since the last transfer
+    if (listener < 0) return false;  // no PASV since the last transfer
     for (;;) {
         uint32_t from = 0;
         long accepted = NetAccept(listener, &from, session.WakeFd);
         if (accepted < 0) return false;
         // SECURITY: only the client's own host may take the passive port.
-        if (from == peer) {
+        if (from == session.PeerAddress) {
             CloseDataSocket(session);
             record.DataSocket = static_cast<int>(accepted);
             return true;

@@ -56,6 +56,7 @@ void ListenInstanceProc(int serverIndex) {
             if (accepted < 0) break;
             pause = FirstRestartPause;
             int socket = static_cast<int>(accepted);
+            NetSendWithoutDelay(socket);  // a control connection: replies go out at once
             if (server.OnlineConnections.load() < server.MaxConnections) CreateConnection(serverIndex, socket);
             else RefuseConnection(socket);
         }

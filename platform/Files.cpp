@@ -58,11 +58,12 @@ int FileOpenRead(const char* path, int64_t* size) {
 }
 
 int FileCreate(const char* path) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+    // O_TRUNC empties only regular files (a FIFO without a reader fails the
+    // open, a device ignores it), and only a regular file is kept.
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) return -1;
     struct stat info;
-    // Only a regular file is emptied and written; a device or FIFO is refused.
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ftruncate(fd, 0) != 0) {
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         close(fd);
         return -1;
     }

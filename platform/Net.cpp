@@ -66,6 +66,11 @@ bool NetListen(int fd, int backlog) {
 
 bool NetAddressInUse() { return lastBindFoundPortTaken; }
 
+void NetSendWithoutDelay(int fd) {
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
 long NetAccept(int listenFd, uint32_t* peer, int wakeFd) {
     for (;;) {
         sockaddr_in remote{};

@@ -20,6 +20,12 @@ bool NetBind(int fd, uint32_t address, uint16_t port);
 bool NetListen(int fd, int backlog);
 bool NetAddressInUse();  // did the last failed bind or listen find the port taken?
 
+// Turns off Nagle's algorithm, for connections that send whole lines: a line
+// that follows an unacknowledged one would otherwise wait for the peer's
+// delayed acknowledgement (40 ms on Linux). Bulk data keeps it, to move in
+// full segments.
+void NetSendWithoutDelay(int fd);
+
 // Accepts one connection; its peer address goes to *peer when peer is not null.
 // Returns the new descriptor, NetFailed or NetWoken. A connection that vanished
 // before it could be accepted is waited past, not reported.

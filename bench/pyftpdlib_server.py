@@ -1,0 +1,32 @@
+"""pyftpdlib as a benchmark peer: one process, one event loop.
+
+    python3 pyftpdlib_server.py PORT ROOT
+
+One account, bench/bench, with every permission below ROOT. Logging is kept to
+warnings so that the console is not what limits it; downloads use sendfile.
+"""
+
+import logging
+import sys
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+def main():
+    port, root = int(sys.argv[1]), sys.argv[2]
+    logging.basicConfig(level=logging.WARNING)
+    authorizer = DummyAuthorizer()
+    authorizer.add_user("bench", "bench", root, perm="elradfmwMT")
+    handler = FTPHandler
+    handler.authorizer = authorizer
+    handler.use_sendfile = True
+    server = FTPServer(("127.0.0.1", port), handler)
+    server.max_cons = 1024
+    server.max_cons_per_ip = 0
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
