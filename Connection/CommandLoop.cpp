@@ -141,13 +141,12 @@ void RunCommandLine(Session& session, const char* line, size_t length) {
 
 void ConnectionInstanceProc(ConnectionStart start) {
     ConnectionRecord& record = *Connection[start.Slot];
-    record.ThisThread = CurrentThreadId();
+    static thread_local int threadId = CurrentThreadId();
+    record.ThisThread = threadId;
     Session session(start.Slot, start.Generation, start.Socket, start.WakeFd, record);
     if (ReplyWith(session, Replies::WelcomePrefix, Server[record.ServerID]->WelcomeText, Replies::WelcomeSuffix))
         ServeCommands(session);
     Quit(start.Slot, start.Generation);
     CloseDataSocket(session);
     NetClose(start.Socket);
-    DetachConnection(start.Slot, start.Generation);
-    WakeClose(start.WakeFd);
 }

@@ -14,6 +14,8 @@ struct ConnectionStart {
     int WakeFd;
 };
 
+// Serves one connection to its end: its counts returned, its sockets closed.
+// The caller then detaches the thread from the slot.
 void ConnectionInstanceProc(ConnectionStart start);
 
 // The command ids, equal to their rows in the command table.

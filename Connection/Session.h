@@ -11,7 +11,8 @@
 
 constexpr size_t ReplySize = 1024;
 constexpr size_t PathSize = 1024;       // a local path holds at most 1023 characters
-constexpr size_t TransferSize = 256 * 1024;
+constexpr size_t TransferSize = 256 * 1024;  // an upload's receive buffer
+constexpr size_t ListingSize = 16 * 1024;    // a listing's piece, on the thread's stack
 
 struct Session {
     int Slot;

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
+#include <vector>
 
 #include "Connection/CommandLoop.h"
 #include "Connection/Replies.h"
@@ -13,7 +14,45 @@
 
 namespace {
 
-std::condition_variable threadDetached;
+// Connection threads. A thread that has served its connection waits for the
+// next one instead of ending, so that a busy server does not pay for starting
+// and ending a thread per connection. All of this is under SlotLock.
+std::condition_variable threadDetached;      // a thread left its slot, or ended
+std::condition_variable connectionArrived;   // idle threads wait on it
+std::vector<ConnectionStart> arrivedConnections;
+int idleThreads = 0;
+int connectionThreads = 0;
+bool threadsEnd = false;
+
+// Under SlotLock: the thread leaves its slot, which may then be taken again;
+// after this it touches no record of that connection.
+void DetachLocked(const ConnectionStart& start) {
+    ConnectionRecord& record = *Connection[start.Slot];
+    if (start.Generation == record.Generation) {
+        record.Attached = false;
+        record.WakeFd = -1;
+    }
+    WakeClose(start.WakeFd);  // nobody can signal it any more
+    threadDetached.notify_all();
+}
+
+void ConnectionThread(ConnectionStart start) {
+    for (;;) {
+        ConnectionInstanceProc(start);
+        std::unique_lock<std::mutex> hold(SlotLock);
+        DetachLocked(start);
+        ++idleThreads;
+        connectionArrived.wait(hold, [] { return !arrivedConnections.empty() || threadsEnd; });
+        --idleThreads;
+        if (arrivedConnections.empty()) {  // shutdown
+            --connectionThreads;
+            threadDetached.notify_all();
+            return;
+        }
+        start = arrivedConnections.back();
+        arrivedConnections.pop_back();
+    }
+}
 
 // A free slot whose previous thread is gone, or a new one; -1 when all are busy.
 int FindSlot() {
@@ -40,7 +79,6 @@ int CreateConnection(int serverIndex, int socket) {
         return -1;
     }
     ConnectionRecord& record = *Connection[slot];
-    if (record.Thread.joinable()) record.Thread.join();  // it has detached: only its return is left
     Server[serverIndex]->OnlineConnections++;
     record.Socket = socket;
     record.ServerID = serverIndex;
@@ -56,15 +94,24 @@ int CreateConnection(int serverIndex, int socket) {
     record.WakeFd = wakeFd;
     record.Attached = true;
     record.InUsed = 0xFF;
+    ConnectionStart start{slot, record.Generation, socket, wakeFd};
+    if (idleThreads > static_cast<int>(arrivedConnections.size())) {
+        arrivedConnections.push_back(start);
+        hold.unlock();  // so that the thread woken below need not wait for the lock
+        connectionArrived.notify_one();
+        return slot;
+    }
+    ++connectionThreads;
+    hold.unlock();  // starting a thread takes a while; nobody else needs to wait for it
     try {
-        record.Thread = std::thread(ConnectionInstanceProc, ConnectionStart{slot, record.Generation, socket, wakeFd});
+        // Detached: shutdown waits for the threads to end instead.
+        std::thread(ConnectionThread, start).detach();
     } catch (const std::system_error&) {
-        record.InUsed = 0;
-        record.Attached = false;
-        record.WakeFd = -1;
-        Server[serverIndex]->OnlineConnections--;
+        Quit(slot, start.Generation);
+        hold.lock();
+        --connectionThreads;
+        DetachLocked(start);
         hold.unlock();
-        WakeClose(wakeFd);
         RefuseConnection(socket);
         return -1;
     }
@@ -95,26 +142,20 @@ void RefuseConnection(int socket) {
     NetClose(socket);
 }
 
-void DetachConnection(int slot, uint32_t generation) {
-    std::lock_guard<std::mutex> hold(SlotLock);
-    ConnectionRecord& record = *Connection[slot];
-    if (generation != record.Generation) return;
-    record.Attached = false;
-    record.WakeFd = -1;
-    threadDetached.notify_all();
-}
-
 void EndAllConnections() {
     int count = ConnectionCount.load();
     for (int i = 0; i < count; ++i) Quit(i);
     std::unique_lock<std::mutex> hold(SlotLock);
+    // After detaching, a thread touches no record any more: only its own
+    // wake descriptor is left for it to close.
     threadDetached.wait(hold, [count] {
         for (int i = 0; i < count; ++i)
             if (Connection[i]->Attached) return false;
         return true;
     });
-    for (int i = 0; i < count; ++i)
-        if (Connection[i]->Thread.joinable()) Connection[i]->Thread.join();
+    threadsEnd = true;
+    connectionArrived.notify_all();
+    threadDetached.wait(hold, [] { return connectionThreads == 0; });
 }
 
 bool Send(int socket, std::string_view text, int wakeFd) {

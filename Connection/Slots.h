@@ -4,9 +4,10 @@
 // one connection thread, which alone uses and closes the slot's sockets. Any
 // thread may end the connection with Quit: under SlotLock it returns the counts,
 // marks the slot free and fires the thread's wake event, and the thread, woken
-// out of whatever it waits in, closes its sockets and detaches. A slot is taken
-// again only after its previous thread has detached, so a finishing thread
-// never writes into a newer connection's record.
+// out of whatever it waits in, closes its sockets and detaches from the slot as
+// its last act on any record. A slot is taken again only after its previous
+// thread has detached, so a finishing thread never writes into a newer
+// connection's record.
 #pragma once
 
 #include <cstddef>
@@ -35,9 +36,6 @@ uint32_t SlotGeneration(int slot);
 // Answers an accepted socket that cannot be served with the refusal line and closes it.
 void RefuseConnection(int socket);
 
-// Called by a connection thread as its last act on the slot.
-void DetachConnection(int slot, uint32_t generation);
-
 // Shutdown: ends every connection and waits until every connection thread has
-// finished. No new connection may arrive any more (listeners stopped first).
+// ended. No new connection may arrive any more (listeners stopped first).
 void EndAllConnections();

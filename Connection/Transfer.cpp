@@ -15,12 +15,6 @@
 
 namespace {
 
-// Closes the data socket when a transfer command ends, whichever way it ends.
-struct DataSocketGuard {
-    Session& Owner;
-    ~DataSocketGuard() { CloseDataSocket(Owner); }
-};
-
 // Sets a transfer state for the length of a transfer, then back to logged in.
 struct TransferState {
     ConnectionRecord& Record;
@@ -50,15 +44,15 @@ bool SendListing(Session& session, ListingText& listing) {
     return sent;
 }
 
-// Sends the listing of a directory, or the line of a single file.
+// Sends the listing of a directory, or the line of a single file, or nothing
+// where nothing is. A directory of any size goes out in pieces of the buffer.
 bool SendListingOf(Session& session, const char* path, const char* name) {
-    ListingText listing{session.Transfer(), TransferSize};
-    listing.Text[0] = '\0';
-    PathKind kind = PathKindOf(path);
-    if (kind == PathKind::Directory) {
-        DirectoryReader reader(path);
-        bool more = reader.IsOpen();
-        while (more) {
+    char text[ListingSize];
+    ListingText listing{text, sizeof text};
+    text[0] = '\0';
+    DirectoryReader reader(path);
+    if (reader.IsOpen()) {
+        for (bool more = true; more;) {
             more = GetDirectoryList(reader, listing);
             if (!SendListing(session, listing)) return false;
         }
@@ -66,104 +60,77 @@ bool SendListingOf(Session& session, const char* path, const char* name) {
     }
     time_t lastWrite;
     int64_t size;
-    if (kind != PathKind::Missing && PathTimeAndSize(path, &lastWrite, &size))
-        BuildFileUnit(listing, name, lastWrite, size);
+    if (PathTimeAndSize(path, &lastWrite, &size)) BuildFileUnit(listing, name, lastWrite, size);
     return SendListing(session, listing);
 }
 
-}  // namespace
+// Each transfer below sends its preliminary reply itself and returns the
+// final one, which its command sends once the data socket is closed.
 
-void CommandList(Session& session, char* argument) {
-    DataSocketGuard closeData{session};
+Replies::Text List(Session& session, const char* argument) {
     const char* name = ListTarget(argument);
     char path[PathSize];
-    if (!BuildLocalPath(session.Record, name, path, sizeof path)) {
-        Reply(session, Replies::FileNotFound);
-        return;
-    }
+    if (!BuildLocalPath(session.Record, name, path, sizeof path)) return Replies::FileNotFound;
     Reply(session, Replies::ListStarting);
-    if (!ConnectDataSocket(session)) {
-        Reply(session, Replies::CantOpenDataConnection);
-        return;
-    }
-    if (!SendListingOf(session, path, name)) {
-        Reply(session, Replies::TransferAborted);
-        return;
-    }
+    if (!ConnectDataSocket(session)) return Replies::CantOpenDataConnection;
+    if (!SendListingOf(session, path, name)) return Replies::TransferAborted;
     NetShutdownReceive(session.Record.DataSocket.load());
-    CloseDataSocket(session);
-    Reply(session, Replies::TransferComplete);
+    return Replies::TransferComplete;
 }
 
-void CommandRetr(Session& session, char* argument) {
-    DataSocketGuard closeData{session};
-    if (!ConnectDataSocket(session)) {
-        Reply(session, Replies::CantOpenDataConnection);
-        return;
-    }
+Replies::Text Retrieve(Session& session, const char* argument) {
+    if (!ConnectDataSocket(session)) return Replies::CantOpenDataConnection;
     char path[PathSize];
-    if (!BuildLocalPath(session.Record, argument, path, sizeof path) || PathKindOf(path) == PathKind::Missing) {
-        Reply(session, Replies::FileNotFound);
-        return;
-    }
-    TransferState sending(session.Record, StateSending);
-    Reply(session, Replies::OpeningBinary);
+    if (!BuildLocalPath(session.Record, argument, path, sizeof path)) return Replies::FileNotFound;
     int64_t size = 0;
     FileHandle file(FileOpenRead(path, &size));
-    if (file.Fd < 0) {
-        Reply(session, Replies::CantOpenFile);
-        return;
-    }
+    if (file.Fd < 0 && PathKindOf(path) == PathKind::Missing) return Replies::FileNotFound;
+    TransferState sending(session.Record, StateSending);
+    Reply(session, Replies::OpeningBinary);
+    if (file.Fd < 0) return Replies::CantOpenFile;  // a directory, or unreadable
     int dataSocket = session.Record.DataSocket.load();
     int64_t sent = 0;
     // Only the bytes the file really holds go out: a file that shrinks ends early.
     while (sent < size) {
         long moved = NetSendFile(dataSocket, file.Fd, &sent, static_cast<size_t>(size - sent), session.WakeFd);
         if (moved == 0) break;
-        if (moved < 0) {
-            Reply(session, moved == NetFileFailed ? Replies::CantReadFile : Replies::TransferAborted);
-            return;
-        }
+        if (moved < 0) return moved == NetFileFailed ? Replies::CantReadFile : Replies::TransferAborted;
         Progress(session);
     }
     NetShutdownReceive(dataSocket);
-    CloseDataSocket(session);
-    Reply(session, Replies::TransferComplete);
+    return Replies::TransferComplete;
 }
 
-void CommandStor(Session& session, char* argument) {
-    DataSocketGuard closeData{session};
-    if (!ConnectDataSocket(session)) {
-        Reply(session, Replies::CantOpenDataConnection);
-        return;
-    }
+Replies::Text Store(Session& session, const char* argument) {
+    if (!ConnectDataSocket(session)) return Replies::CantOpenDataConnection;
     char path[PathSize];
-    if (!BuildLocalPath(session.Record, argument, path, sizeof path)) {
-        Reply(session, Replies::CantCreateFile);
-        return;
-    }
+    if (!BuildLocalPath(session.Record, argument, path, sizeof path)) return Replies::CantCreateFile;
     TransferState receiving(session.Record, StateReceiving);
     Reply(session, Replies::OpeningBinary);
     FileHandle file(FileCreate(path));
-    if (file.Fd < 0) {
-        Reply(session, Replies::CantCreateFile);
-        return;
-    }
+    if (file.Fd < 0) return Replies::CantCreateFile;
     int dataSocket = session.Record.DataSocket.load();
     char* buffer = session.Transfer();
     for (;;) {
         long got = NetReceive(dataSocket, buffer, TransferSize, session.WakeFd);
-        if (got == 0) break;  // the client has sent the whole file
-        if (got < 0) {
-            Reply(session, Replies::TransferAborted);
-            return;
-        }
-        if (!FileWriteAll(file.Fd, buffer, static_cast<size_t>(got))) {
-            Reply(session, Replies::CantWriteFile);
-            return;
-        }
+        if (got == 0) return Replies::TransferComplete;  // the client has sent the whole file
+        if (got < 0) return Replies::TransferAborted;
+        if (!FileWriteAll(file.Fd, buffer, static_cast<size_t>(got))) return Replies::CantWriteFile;
         Progress(session);
     }
-    CloseDataSocket(session);
-    Reply(session, Replies::TransferComplete);
 }
+
+// The data socket and the file are closed before the final reply, whichever
+// way the transfer ended.
+void Finish(Session& session, Replies::Text reply) {
+    CloseDataSocket(session);
+    Reply(session, reply);
+}
+
+}  // namespace
+
+void CommandList(Session& session, char* argument) { Finish(session, List(session, argument)); }
+
+void CommandRetr(Session& session, char* argument) { Finish(session, Retrieve(session, argument)); }
+
+void CommandStor(Session& session, char* argument) { Finish(session, Store(session, argument)); }

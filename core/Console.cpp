@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 
 #include "Connection/Slots.h"
@@ -15,7 +16,14 @@
 
 namespace {
 
-std::mutex outputLock;
+// The kernel writes a text of up to this many bytes whole, whatever else is
+// written to the same pipe, file or terminal at the same moment (a pipe's
+// atomic write size; files and terminals serialize every write).
+constexpr size_t WholeWriteLimit = 4096;
+
+// Short texts go out side by side under the shared lock; a longer one, which
+// the kernel might split, takes it alone.
+std::shared_mutex outputLock;
 
 void AppendFormat(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
@@ -46,13 +54,27 @@ void AppendFormat(std::string& out, const char* format, ...) {
 }  // namespace
 
 void ConsoleText(std::string_view text) {
-    std::lock_guard<std::mutex> hold(outputLock);
-    ConsoleWrite(text.data(), text.size());
+    if (text.size() <= WholeWriteLimit) {
+        std::shared_lock<std::shared_mutex> hold(outputLock);
+        ConsoleWrite(text.data(), text.size());
+    } else {
+        std::unique_lock<std::shared_mutex> hold(outputLock);
+        ConsoleWrite(text.data(), text.size());
+    }
 }
 
 void ConsolePrintf(const char* format, ...) {
-    std::string text;
+    char small[2048];  // most lines: formatted on the stack, nothing allocated
     va_list arguments;
+    va_start(arguments, format);
+    int length = std::vsnprintf(small, sizeof small, format, arguments);
+    va_end(arguments);
+    if (length < 0) return;
+    if (static_cast<size_t>(length) < sizeof small) {
+        ConsoleText(std::string_view(small, static_cast<size_t>(length)));
+        return;
+    }
+    std::string text;
     va_start(arguments, format);
     AppendFormatV(text, format, arguments);
     va_end(arguments);
