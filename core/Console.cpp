@@ -4,9 +4,10 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <condition_variable>
 #include <mutex>
-#include <shared_mutex>
 #include <string>
+#include <thread>
 
 #include "Connection/Slots.h"
 #include "core/Records.h"
@@ -16,14 +17,36 @@
 
 namespace {
 
-// The kernel writes a text of up to this many bytes whole, whatever else is
-// written to the same pipe, file or terminal at the same moment (a pipe's
-// atomic write size; files and terminals serialize every write).
-constexpr size_t WholeWriteLimit = 4096;
+// Lines from every thread are queued whole, in order, and one writer thread
+// moves them to standard output, many in one write when the server is busy:
+// the connection threads never wait for the console's file or terminal, nor
+// for each other there. Without the writer (before it starts, after it
+// stops) texts are written at once.
+std::mutex queueLock;
+std::condition_variable textQueued;    // the writer waits on it
+std::condition_variable queueDrained;  // printers facing a full queue, and flushes, wait on it
+std::string queued;                    // under queueLock
+bool writing = false;                  // the writer is writing a batch, under queueLock
+bool writerStops = false;              // under queueLock
+std::thread writer;
+constexpr size_t QueueLimit = 1 << 20;  // past this, a printer waits for the writer
 
-// Short texts go out side by side under the shared lock; a longer one, which
-// the kernel might split, takes it alone.
-std::shared_mutex outputLock;
+void WriterLoop() {
+    std::string batch;
+    std::unique_lock<std::mutex> hold(queueLock);
+    for (;;) {
+        textQueued.wait(hold, [] { return !queued.empty() || writerStops; });
+        if (queued.empty()) return;  // stopping, and everything is out
+        batch.swap(queued);
+        writing = true;
+        hold.unlock();
+        ConsoleWrite(batch.data(), batch.size());
+        batch.clear();
+        hold.lock();
+        writing = false;
+        queueDrained.notify_all();
+    }
+}
 
 void AppendFormat(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
@@ -54,13 +77,36 @@ void AppendFormat(std::string& out, const char* format, ...) {
 }  // namespace
 
 void ConsoleText(std::string_view text) {
-    if (text.size() <= WholeWriteLimit) {
-        std::shared_lock<std::shared_mutex> hold(outputLock);
+    std::unique_lock<std::mutex> hold(queueLock);
+    if (!writer.joinable() || writerStops) {
         ConsoleWrite(text.data(), text.size());
-    } else {
-        std::unique_lock<std::shared_mutex> hold(outputLock);
-        ConsoleWrite(text.data(), text.size());
+        return;
     }
+    queueDrained.wait(hold, [] { return queued.size() < QueueLimit; });
+    bool writerIdle = queued.empty() && !writing;
+    queued.append(text);
+    hold.unlock();
+    if (writerIdle) textQueued.notify_one();
+}
+
+void ConsoleFlush() {
+    std::unique_lock<std::mutex> hold(queueLock);
+    queueDrained.wait(hold, [] { return queued.empty() && !writing; });
+}
+
+void StartConsoleWriter() {
+    std::lock_guard<std::mutex> hold(queueLock);
+    writerStops = false;
+    writer = std::thread(WriterLoop);
+}
+
+void StopConsoleWriter() {
+    {
+        std::lock_guard<std::mutex> hold(queueLock);
+        writerStops = true;
+    }
+    textQueued.notify_one();
+    if (writer.joinable()) writer.join();
 }
 
 void ConsolePrintf(const char* format, ...) {
@@ -101,6 +147,7 @@ struct {
 int NextChar() {
     if (input.Next < input.Filled) return static_cast<unsigned char>(input.Buffer[input.Next++]);
     if (input.Ended) return EndOfInput;
+    ConsoleFlush();  // the prompt, and everything before it, is out before we wait
     long got = ConsoleRead(input.Buffer, sizeof input.Buffer, input.SignalFd);
     if (got == ConsoleSignalled) {
         SignalsConsume(input.SignalFd);

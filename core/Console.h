@@ -9,6 +9,13 @@
 void ConsolePrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void ConsoleText(std::string_view text);
 
+// The thread that writes the console's output; until it starts and after it
+// stops, texts are written at once by the thread that prints them.
+void StartConsoleWriter();
+void StopConsoleWriter();  // after writing everything queued
+// Waits until everything printed so far has been written.
+void ConsoleFlush();
+
 // The console's input: whitespace-separated words from standard input.
 // SetConsoleStopSignal gives the descriptor that makes reading stop (SIGINT, SIGTERM).
 void SetConsoleStopSignal(int signalFd);

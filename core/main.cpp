@@ -41,14 +41,17 @@ void AbandonStart() {
 int main() {
     // Before any thread starts, so that every thread inherits the blocked signals.
     SetConsoleStopSignal(SignalsTakeOver());
+    StartConsoleWriter();
     if (!InitProgram()) {
         AbandonStart();
+        StopConsoleWriter();
         return 0;
     }
     if (!InitServer()) {
         ConsoleText("Failed to create thread ...\n");
         AbandonStart();
         PauseConsole();
+        StopConsoleWriter();
         return 0;
     }
     ConsoleText("Press \"close\" Key to Quit ...\n");
@@ -56,5 +59,6 @@ int main() {
     WakeSignal(StopEvent);
     CloseServer();
     PauseConsole();
+    StopConsoleWriter();
     return 0;
 }
