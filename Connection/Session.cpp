@@ -5,6 +5,8 @@
 #include "Connection/Slots.h"
 #include "platform/Net.h"
 
+Session::~Session() { NetClosePipe(UploadPipe); }
+
 bool Reply(Session& session, std::string_view text) { return Send(session.Socket, text, session.WakeFd); }
 
 size_t FormatBounded(char* buffer, size_t size, std::string_view prefix, std::string_view middle,

@@ -24,13 +24,18 @@ struct Session {
 
     Session(int slot, uint32_t generation, int socket, int wakeFd, ConnectionRecord& record)
         : Slot(slot), Generation(generation), Socket(socket), WakeFd(wakeFd), Record(record) {}
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+    ~Session();
     // The control connection's two addresses, learnt at its first PORT or PASV.
     bool AddressesKnown = false;
     uint32_t PeerAddress = 0;
     uint32_t LocalAddress = 0;
-    // The buffer file transfers move bytes through, allocated at the first
-    // transfer and kept for the connection's life.
+    // The buffer uploads move bytes through when they cannot be spliced,
+    // allocated at the first such upload and kept for the connection's life.
     std::unique_ptr<char[]> TransferBuffer;
+    // The pipe uploads are spliced through, made at the first upload.
+    int UploadPipe[2] = {-1, -1};
 
     char* Transfer() {
         if (!TransferBuffer) TransferBuffer.reset(new char[TransferSize]);

@@ -110,10 +110,18 @@ Replies::Text Store(Session& session, const char* argument) {
     FileHandle file(FileCreate(path));
     if (file.Fd < 0) return Replies::CantCreateFile;
     int dataSocket = session.Record.DataSocket.load();
+    for (;;) {
+        long got = NetReceiveIntoFile(dataSocket, file.Fd, session.UploadPipe, session.WakeFd);
+        if (got == NetSpliceUnsupported) break;
+        if (got == 0) return Replies::TransferComplete;  // the client has sent the whole file
+        if (got == NetFileFailed) return Replies::CantWriteFile;
+        if (got < 0) return Replies::TransferAborted;
+        Progress(session);
+    }
     char* buffer = session.Transfer();
     for (;;) {
         long got = NetReceive(dataSocket, buffer, TransferSize, session.WakeFd);
-        if (got == 0) return Replies::TransferComplete;  // the client has sent the whole file
+        if (got == 0) return Replies::TransferComplete;
         if (got < 0) return Replies::TransferAborted;
         if (!FileWriteAll(file.Fd, buffer, static_cast<size_t>(got))) return Replies::CantWriteFile;
         Progress(session);

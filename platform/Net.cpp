@@ -204,3 +204,38 @@ bool NetParseAddress(const char* dotted, uint32_t* address) {
     *address = parsed.s_addr;
     return true;
 }
+
+void NetClosePipe(int (&pipeFds)[2]) {
+    for (int& fd : pipeFds) {
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
+}
+
+long NetReceiveIntoFile(int socketFd, int fileFd, int (&pipeFds)[2], int wakeFd) {
+    constexpr int PipeSize = 1 << 20;  // the most one step moves
+    if (pipeFds[0] < 0) {
+        if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) return NetSpliceUnsupported;
+        fcntl(pipeFds[1], F_SETPIPE_SZ, PipeSize);  // a smaller pipe only means smaller steps
+    }
+    ssize_t got;
+    for (;;) {
+        got = splice(socketFd, nullptr, pipeFds[1], nullptr, PipeSize, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        if (got >= 0) break;
+        if (errno == EINTR) continue;
+        if (errno == EINVAL) return NetSpliceUnsupported;
+        if (!WouldBlock(errno)) return NetFailed;
+        long waited = WaitFor(socketFd, POLLIN, wakeFd);  // the pipe is empty: the socket has nothing yet
+        if (waited != 0) return waited;
+    }
+    for (size_t left = static_cast<size_t>(got); left > 0;) {
+        ssize_t put = splice(pipeFds[0], nullptr, fileFd, nullptr, left, SPLICE_F_MOVE);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            NetClosePipe(pipeFds);  // what is left in it is lost with it
+            return NetFileFailed;
+        }
+        left -= static_cast<size_t>(put);
+    }
+    return got;
+}

@@ -59,3 +59,14 @@ bool NetHostAddress(const char* name, uint32_t* address);
 
 // Parses a dotted IPv4 address such as "127.0.0.1".
 bool NetParseAddress(const char* dotted, uint32_t* address);
+
+// Receives from a socket straight into a file at its current position, through
+// a pipe that the caller keeps between calls ({-1, -1} before the first), so
+// that the bytes never pass through user memory. Returns the bytes moved by
+// this call (0 when the peer closed), NetFailed, NetWoken, NetFileFailed when
+// the file could not be written, or NetSpliceUnsupported, before anything was
+// received, when the socket cannot be spliced (the caller then receives
+// through a buffer).
+constexpr long NetSpliceUnsupported = -4;
+long NetReceiveIntoFile(int socketFd, int fileFd, int (&pipeFds)[2], int wakeFd);
+void NetClosePipe(int (&pipeFds)[2]);
