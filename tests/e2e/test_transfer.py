@@ -48,35 +48,35 @@ class TransferTest(ServerTest):
                          "200 Port command successful\r\n")
         return listener
 
+    def data_command(self, command, mode):
+        """Sends a transfer command over a fresh data connection; returns the connection."""
+        if mode == "passive":
+            data = self.c.pasv()
+            self.c.send(command + "\r\n")
+            return data
+        listener = self.active()
+        self.c.send(command + "\r\n")
+        return listener.accept()[0]
+
+    def final_replies(self):
+        """The transfer's reply lines: the 150 line, if any, and the one after it."""
+        lines = [self.c.line()]
+        return lines + [self.c.line()] if lines[0] == OPENING else lines
+
     def retr(self, name, mode="passive"):
         """Downloads a file; returns (bytes, reply lines)."""
-        if mode == "passive":
-            data = self.c.pasv()
-            self.c.send("RETR %s\r\n" % name)
-        else:
-            listener = self.active()
-            self.c.send("RETR %s\r\n" % name)
-            data, _ = listener.accept()
-        content = receive_all(data)
-        lines = [self.c.line()]
-        if lines[0] == OPENING:
-            lines.append(self.c.line())
-        return content, lines
+        content = receive_all(self.data_command("RETR " + name, mode))
+        return content, self.final_replies()
 
     def stor(self, name, content, mode="passive"):
-        if mode == "passive":
-            data = self.c.pasv()
-            self.c.send("STOR %s\r\n" % name)
-        else:
-            listener = self.active()
-            self.c.send("STOR %s\r\n" % name)
-            data, _ = listener.accept()
-        data.sendall(content)
+        """Uploads bytes; returns the reply lines."""
+        data = self.data_command("STOR " + name, mode)
+        try:
+            data.sendall(content)
+        except (ConnectionResetError, BrokenPipeError):
+            pass  # the server stopped reading; its reply says why
         data.close()
-        lines = [self.c.line()]
-        if lines[0] == OPENING:
-            lines.append(self.c.line())
-        return lines
+        return self.final_replies()
 
     def listing(self, argument=""):
         data = self.c.pasv()

@@ -8,7 +8,6 @@
 #include "DataConnection/DataConnection.h"
 #include "FileSystem/Listing.h"
 #include "FileSystem/Paths.h"
-#include "platform/Files.h"
 #include "tests/unit/TestFiles.h"
 
 namespace {
@@ -45,24 +44,6 @@ TEST(JoinBelowRoot, RefusesWhatDoesNotFit) {
               "R/" + std::string(600, 'y'));
 }
 
-TEST(FileQueries, TellKindsAndSizes) {
-    ScratchDirectory scratch;
-    std::string file = scratch.Write("f.txt", "12345");
-    std::string empty = scratch.Write("empty", "");
-    std::string directory = scratch.MakeDirectory("d");
-    std::string missing = scratch.Path + "/missing";
-    EXPECT_EQ(FileExists(directory.c_str(), 1), 1);
-    EXPECT_EQ(FileExists(directory.c_str(), 0), 0);
-    EXPECT_EQ(FileExists(file.c_str(), 0), 1);
-    EXPECT_EQ(FileExists(file.c_str(), 1), 0);
-    EXPECT_EQ(FileExists(missing.c_str(), 0), 0);
-    EXPECT_EQ(FileExists(missing.c_str(), 1), 0);
-    EXPECT_EQ(FileSize(file.c_str()), 5);
-    EXPECT_EQ(FileSize(empty.c_str()), 0);
-    EXPECT_EQ(FileSize(directory.c_str()), -1);
-    EXPECT_EQ(FileSize(missing.c_str()), -1);
-}
-
 TEST(Listing, LinesHaveTheirColumns) {
     char text[1024] = "";
     ListingText listing{text, sizeof text};
@@ -86,26 +67,6 @@ TEST(Listing, NeverOverrunsItsBuffer) {
     EXPECT_FALSE(BuildFileUnit(listing, "second-line-that-does-not-fit", 0, 1));
     EXPECT_EQ(listing.Used, used);
     EXPECT_EQ(std::strlen(text), used);
-}
-
-TEST(Listing, ListsEveryEntryOfALargeDirectoryInPieces) {
-    ScratchDirectory scratch;
-    for (int i = 0; i < 3000; ++i) scratch.Write("file-" + std::to_string(i), "");
-    DirectoryReader reader(scratch.Path.c_str());
-    ASSERT_TRUE(reader.IsOpen());
-    static char text[16 * 1024];
-    int lines = 0;
-    bool more = true;
-    int pieces = 0;
-    while (more) {
-        ListingText listing{text, sizeof text};
-        text[0] = '\0';
-        more = GetDirectoryList(reader, listing);
-        for (const char* c = text; *c; ++c) lines += *c == '\n';
-        ++pieces;
-    }
-    EXPECT_EQ(lines, 3002);  // with "." and ".."
-    EXPECT_GT(pieces, 1);
 }
 
 TEST(ListingDate, UsesEnglishMonthsAndFourDigitYears) {

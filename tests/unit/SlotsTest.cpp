@@ -77,10 +77,3 @@ TEST_F(SlotsTest, QuitBeforeLoginLeavesTheAccountAlone) {
     EXPECT_EQ(Server[0]->OnlineConnections, 0);
     EXPECT_EQ(User[0]->OnlineConnections, 1);
 }
-
-TEST_F(SlotsTest, QuitOfAnUnknownSlotDoesNothing) {
-    Quit(-1);
-    Quit(1);
-    Quit(ConnectionCapacity);
-    EXPECT_NE(Connection[0]->InUsed, 0);
-}
