@@ -1,6 +1,5 @@
 // CWD, SIZE, DELE, RMD, MKD, RNFR and RNTO: commands on single files and
 // directories, without a data connection.
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
@@ -41,7 +40,7 @@ void CommandSize(Session& session, char* argument) {
         return;
     }
     char reply[32];
-    int length = std::snprintf(reply, sizeof reply, "213 %" PRId64 "\r\n", size);
+    int length = std::snprintf(reply, sizeof reply, Replies::SizeFormat, size);
     Reply(session, std::string_view(reply, static_cast<size_t>(length)));
 }
 

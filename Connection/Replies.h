@@ -3,6 +3,7 @@
 // prefix and a suffix around it; ReplyWith (Session.h) cuts the middle to fit.
 #pragma once
 
+#include <cinttypes>
 #include <string_view>
 
 namespace Replies {
@@ -37,7 +38,7 @@ constexpr Text DirectoryChangedPrefix = "250 \"", DirectoryChangedSuffix = "\" i
 constexpr Text CwdFailedPrefix = "550 CWD failed. \"", CwdFailedSuffix = "\": directory not found.\r\n";
 
 // File management
-constexpr Text SizePrefix = "213 ", SizeSuffix = "\r\n";
+constexpr const char* SizeFormat = "213 %" PRId64 "\r\n";
 constexpr Text SizeNotFound = "550 File not found\r\n";
 constexpr Text DeletedPrefix = "250 File \"", DeletedSuffix = "\" was deleted successfully.\r\n";
 constexpr Text FileNotFound = "550 File not found.\r\n";

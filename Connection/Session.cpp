@@ -9,6 +9,9 @@ Session::~Session() { NetClosePipe(UploadPipe); }
 
 bool Reply(Session& session, std::string_view text) { return Send(session.Socket, text, session.WakeFd); }
 
+namespace {
+
+// Builds prefix + middle + suffix into a buffer; returns its length.
 size_t FormatBounded(char* buffer, size_t size, std::string_view prefix, std::string_view middle,
                      std::string_view suffix) {
     // SECURITY: the prefix and suffix are ours and always fit; only the middle,
@@ -23,6 +26,8 @@ size_t FormatBounded(char* buffer, size_t size, std::string_view prefix, std::st
     buffer[length] = '\0';
     return length;
 }
+
+}  // namespace
 
 bool ReplyWith(Session& session, std::string_view prefix, std::string_view middle, std::string_view suffix) {
     size_t length = FormatBounded(session.Reply, sizeof session.Reply, prefix, middle, suffix);

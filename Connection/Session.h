@@ -50,9 +50,5 @@ bool Reply(Session& session, std::string_view text);
 // directory, a configured text) is cut so that the whole fits the reply buffer.
 bool ReplyWith(Session& session, std::string_view prefix, std::string_view middle, std::string_view suffix);
 
-// Builds prefix + middle + suffix into a buffer the same way; returns its length.
-size_t FormatBounded(char* buffer, size_t size, std::string_view prefix, std::string_view middle,
-                     std::string_view suffix);
-
 // The data socket is closed by its owner thread only, here.
 void CloseDataSocket(Session& session);

@@ -164,7 +164,3 @@ bool Send(int socket, std::string_view text, int wakeFd) {
     ConsoleText("Send Error\r\n");
     return false;
 }
-
-bool SendEx(int socket, const void* data, size_t length, int wakeFd) {
-    return NetSendAll(socket, data, length, wakeFd);
-}

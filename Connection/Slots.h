@@ -26,9 +26,8 @@ int CreateConnection(int serverIndex, int socket);
 void Quit(int slot, uint32_t generation = AnyGeneration);
 
 // Sends a text whole, echoing it on the console first. wakeFd as in Net.h.
+// (File contents go out with the kernel's sendfile, without an echo.)
 bool Send(int socket, std::string_view text, int wakeFd = -1);
-// Sends bytes whole, without an echo.
-bool SendEx(int socket, const void* data, size_t length, int wakeFd = -1);
 
 // The slot's current generation (which connection it serves).
 uint32_t SlotGeneration(int slot);
