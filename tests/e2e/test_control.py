@@ -163,7 +163,8 @@ class AcceptFailures(ServerTest):
     def test_listener_restarts_without_spinning_and_recovers(self):
         srv = self.serve(max_connections=50)
         fds = len(os.listdir("/proc/%d/fd" % srv.process.pid))
-        resource.prlimit(srv.process.pid, resource.RLIMIT_NOFILE, (fds, 4096))  # no descriptor left
+        soft, hard = resource.prlimit(srv.process.pid, resource.RLIMIT_NOFILE)
+        resource.prlimit(srv.process.pid, resource.RLIMIT_NOFILE, (fds, hard))  # no descriptor left
         since = srv.mark()
         started = time.monotonic()
         while time.monotonic() - started < 2:  # clients keep coming; every accept fails
@@ -176,7 +177,7 @@ class AcceptFailures(ServerTest):
         self.assertGreaterEqual(restarts, 1)
         self.assertLessEqual(restarts, 8, "the listener restarts in a loop")
         self.assertRegex(srv.output()[since:], rb"0 Server Socket \d+ error\. Restart it\.\n")
-        resource.prlimit(srv.process.pid, resource.RLIMIT_NOFILE, (4096, 4096))
+        resource.prlimit(srv.process.pid, resource.RLIMIT_NOFILE, (soft, hard))
         deadline = time.monotonic() + WAIT
         while True:  # served again once descriptors are free
             try:

@@ -250,7 +250,8 @@ class Listings(TransferTest):
 class FileFaults(TransferTest):
     def test_a_failed_disk_write_is_reported(self):
         # A file size limit on the server makes its writes fail as a full disk would.
-        resource.prlimit(self.srv.process.pid, resource.RLIMIT_FSIZE, (1 << 20, resource.RLIM_INFINITY))
+        _, hard = resource.prlimit(self.srv.process.pid, resource.RLIMIT_FSIZE)
+        resource.prlimit(self.srv.process.pid, resource.RLIMIT_FSIZE, (1 << 20, hard))
         self.assertEqual(self.stor("too-big.bin", random_bytes(3 << 20)),
                          [OPENING, b"452 Can't write file.\r\n"])
         self.assertEqual(self.stor("fits.bin", b"small"), [OPENING, COMPLETE])
