@@ -19,10 +19,16 @@ constexpr int ListenBacklog = 128;
 constexpr int FirstRestartPause = 100;  // milliseconds; doubled after each failure in a row
 constexpr int LongestRestartPause = 3200;
 
+constexpr int NoSocketYet = -2;  // a restart found no descriptor free: try again later
+
 // Opens the server's listening socket; NoSocket (after its message) on failure.
-int OpenListener(ServerRecord& server) {
+// On a restart, a socket that cannot be created yet is NoSocketYet instead: the
+// shortage that failed the accept may still last, and a listener that ended on
+// it would leave its server without one for good.
+int OpenListener(ServerRecord& server, bool restart) {
     int fd = NetTcpSocket();
     server.Socket = fd;
+    if (fd < 0 && restart) return NoSocketYet;
     if (fd < 0) {
         ConsoleText("Thread Closed.Create socket error\n");
         return NoSocket;
@@ -43,26 +49,39 @@ int OpenListener(ServerRecord& server) {
 
 }  // namespace
 
+namespace {
+
+// Accepts and admits connections until accepting fails (the result: NetFailed,
+// or NetWoken at shutdown). Every admitted connection resets the restart pause.
+long AcceptConnections(int serverIndex, int listener, int* pause) {
+    ServerRecord& server = *Server[serverIndex];
+    while (FTPOK) {
+        long accepted = NetAccept(listener, nullptr, StopEvent);
+        if (accepted < 0) return accepted;
+        *pause = FirstRestartPause;
+        int socket = static_cast<int>(accepted);
+        NetSendWithoutDelay(socket);  // a control connection: replies go out at once
+        if (server.OnlineConnections.load() < server.MaxConnections) CreateConnection(serverIndex, socket);
+        else RefuseConnection(socket);
+    }
+    return NetWoken;
+}
+
+}  // namespace
+
 void ListenInstanceProc(int serverIndex) {
     ServerRecord& server = *Server[serverIndex];
     server.Thread = CurrentThreadId();
     int pause = FirstRestartPause;
-    for (;;) {
-        int listener = OpenListener(server);
+    for (bool restart = false;; restart = true) {
+        int listener = OpenListener(server, restart);
         if (listener == NoSocket) return;
-        long accepted = NetFailed;
-        while (FTPOK) {
-            accepted = NetAccept(listener, nullptr, StopEvent);
-            if (accepted < 0) break;
-            pause = FirstRestartPause;
-            int socket = static_cast<int>(accepted);
-            NetSendWithoutDelay(socket);  // a control connection: replies go out at once
-            if (server.OnlineConnections.load() < server.MaxConnections) CreateConnection(serverIndex, socket);
-            else RefuseConnection(socket);
+        if (listener != NoSocketYet) {
+            long failure = AcceptConnections(serverIndex, listener, &pause);
+            NetClose(listener);
+            if (!FTPOK || failure == NetWoken) return;
+            ConsolePrintf("%d Server Socket %d error. Restart it.\n", serverIndex, listener);
         }
-        NetClose(listener);
-        if (!FTPOK || accepted == NetWoken) return;
-        ConsolePrintf("%d Server Socket %d error. Restart it.\n", serverIndex, listener);
         // Accept errors such as running out of descriptors last a while: wait
         // before each new socket, longer after each failure in a row.
         if (WakeWait(StopEvent, pause)) return;
