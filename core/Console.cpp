@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "Connection/Slots.h"
@@ -50,17 +51,13 @@ void WriterLoop() {
 
 void AppendFormat(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// Formats onto the end of out, measuring first: for views and long lines.
 void AppendFormatV(std::string& out, const char* format, va_list arguments) {
-    char small[2048];
     va_list copy;
     va_copy(copy, arguments);
-    int length = std::vsnprintf(small, sizeof small, format, copy);
+    int length = std::vsnprintf(nullptr, 0, format, copy);
     va_end(copy);
     if (length < 0) return;
-    if (static_cast<size_t>(length) < sizeof small) {
-        out.append(small, static_cast<size_t>(length));
-        return;
-    }
     size_t start = out.size();
     out.resize(start + static_cast<size_t>(length) + 1);
     std::vsnprintf(out.data() + start, static_cast<size_t>(length) + 1, format, arguments);
@@ -97,7 +94,11 @@ void ConsoleFlush() {
 void StartConsoleWriter() {
     std::lock_guard<std::mutex> hold(queueLock);
     writerStops = false;
-    writer = std::thread(WriterLoop);
+    try {
+        writer = std::thread(WriterLoop);
+    } catch (const std::system_error&) {
+        // Without the writer, every text is written at once by its own thread.
+    }
 }
 
 void StopConsoleWriter() {
