@@ -1,9 +1,10 @@
 // The thread that serves one control connection: greeting, framing, the
-// command table, the login gate and the dispatch to the handlers.
+// login gate and the dispatch through the command table.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 struct Session;
 
@@ -18,18 +19,5 @@ struct ConnectionStart {
 // The caller then detaches the thread from the slot.
 void ConnectionInstanceProc(ConnectionStart start);
 
-// The command ids, equal to their rows in the command table.
-enum CommandId {
-    CmdUSER, CmdPASS, CmdCWD, CmdPWD, CmdPORT, CmdPASV, CmdTYPE, CmdLIST, CmdREST, CmdCDUP, CmdRETR, CmdSTOR,
-    CmdSIZE, CmdDELE, CmdRMD, CmdMKD, CmdRNFR, CmdRNTO, CmdABOR, CmdSYST, CmdNOOP, CmdBYE, CmdQUIT,
-    CmdUnrecognized
-};
-
-// The id of an upper-cased keyword; CmdUnrecognized for anything else.
-int GetCommandID(const char* keyword);
-
-// Longest command line, without its line end; longer ones are refused whole.
-constexpr size_t CommandLineLimit = 1023;
-
 // Runs one command line (without its line end) through the gate and the dispatch.
-void RunCommandLine(Session& session, const char* line, size_t length);
+void RunCommandLine(Session& session, std::string_view line);

@@ -1,5 +1,6 @@
-// The command handlers. Each sends its reply lines on the control connection
-// and returns to the command loop; argument is the command's argument text
+// The command handlers, each reached through its row of the command table
+// (CommandTable.cpp). Each sends its reply lines on the control connection and
+// returns to the command loop; argument is the command's argument text
 // (possibly empty), which a handler may change in place.
 #pragma once
 

@@ -2,12 +2,13 @@
 // directories, without a data connection.
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "Connection/Commands.h"
 #include "Connection/Replies.h"
 #include "Connection/Session.h"
 #include "FileSystem/Paths.h"
-#include "core/Console.h"
+#include "core/Log.h"
 #include "core/Records.h"
 #include "platform/Files.h"
 
@@ -18,17 +19,27 @@ struct LocalPath {
     char Text[PathSize];
     bool Valid;
     LocalPath(const Session& session, const char* argument)
-        : Valid(BuildLocalPath(session.Record, argument, Text, sizeof Text)) {}
+        : Valid(BuildLocalPath(session.Root, session.Record.LocalDirectory, argument, Text, sizeof Text)) {}
 };
 
 }  // namespace
 
 void CommandCwd(Session& session, char* argument) {
-    if (ChangeDirectory(session.Record, argument))
-        ReplyWith(session, Replies::DirectoryChangedPrefix, session.Record.CurrentDirectory,
-                  Replies::DirectoryChangedSuffix);
-    else
+    ConnectionRecord& record = session.Record;
+    DirectoryTexts from;  // only this thread writes them: no lock needed to read
+    std::memcpy(from.Local, record.LocalDirectory, sizeof from.Local);
+    std::memcpy(from.Current, record.CurrentDirectory, sizeof from.Current);
+    DirectoryTexts to;
+    if (!ChangeDirectory(session.Root, from, argument, &to)) {
         ReplyWith(session, Replies::CwdFailedPrefix, argument, Replies::CwdFailedSuffix);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> hold(SlotLock);  // the console may be showing them
+        std::memcpy(record.LocalDirectory, to.Local, sizeof to.Local);
+        std::memcpy(record.CurrentDirectory, to.Current, sizeof to.Current);
+    }
+    ReplyWith(session, Replies::DirectoryChangedPrefix, to.Current, Replies::DirectoryChangedSuffix);
 }
 
 void CommandSize(Session& session, char* argument) {
@@ -55,7 +66,7 @@ void CommandDele(Session& session, char* argument) {
 void CommandRmd(Session& session, char* argument) {
     LocalPath path(session, argument);
     // The account's root itself is never removed, even when empty.
-    bool isRoot = path.Valid && std::strcmp(path.Text, RootOf(session.Record)) == 0;
+    bool isRoot = path.Valid && std::strcmp(path.Text, session.Root) == 0;
     if (path.Valid && !isRoot && DirectoryRemove(path.Text))
         Reply(session, Replies::DirectoryDeleted);
     else
@@ -71,12 +82,11 @@ void CommandMkd(Session& session, char* argument) {
 }
 
 void CommandRnfr(Session& session, char* argument) {
-    ConnectionRecord& record = session.Record;
     // SECURITY: a name that would not fit the stored rename source is refused, not cut.
-    bool fits = std::strlen(argument) < sizeof record.RenameFrom;
+    bool fits = std::strlen(argument) < sizeof session.RenameFrom;
     LocalPath path(session, argument);
     if (fits && path.Valid && PathKindOf(path.Text) != PathKind::Missing) {
-        std::strcpy(record.RenameFrom, argument);
+        std::strcpy(session.RenameFrom, argument);
         Reply(session, Replies::RenameReady);
     } else {
         ReplyWith(session, Replies::RenameSourceMissingPrefix, argument, Replies::RenameSourceMissingSuffix);
@@ -84,14 +94,13 @@ void CommandRnfr(Session& session, char* argument) {
 }
 
 void CommandRnto(Session& session, char* argument) {
-    ConnectionRecord& record = session.Record;
-    if (record.RenameFrom[0] == '\0') {  // no RNFR on this connection
+    if (session.RenameFrom[0] == '\0') {  // no RNFR on this connection
         Reply(session, Replies::RenameFailed);
         return;
     }
     // The stored name is joined to the directory current now, at RNTO.
     LocalPath target(session, argument);
-    LocalPath source(session, record.RenameFrom);
+    LocalPath source(session, session.RenameFrom);
     // A target that exists is never replaced: its bytes would be lost.
     if (target.Valid && source.Valid && PathRenameNoReplace(source.Text, target.Text))
         Reply(session, Replies::Renamed);

@@ -5,8 +5,8 @@
 #include "Connection/Commands.h"
 #include "Connection/Replies.h"
 #include "Connection/Session.h"
-#include "Connection/Slots.h"
 #include "core/Records.h"
+#include "core/Slots.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ void CommandPass(Session& session, char* argument) {
         Reply(session, Replies::NoUserSelected);
         return;
     }
-    UserRecord& user = *User[userIndex];
+    const UserRecord& user = *User[userIndex];
     // SECURITY: a disabled account never logs in, whatever its password.
     bool passwordOk = user.PassWord[0] == '\0' || std::strcmp(user.PassWord, argument) == 0;
     if (user.Enabled == 0 || !passwordOk) {
@@ -59,8 +59,9 @@ void CommandPass(Session& session, char* argument) {
             record.State = StateLoggedIn;
         }
         if (outcome == Replies::LoggedIn) {
+            session.Root = user.Directories[0]->Path;
             std::strcpy(record.CurrentDirectory, "/");
-            std::strcpy(record.LocalDirectory, user.Directories[0]->Path);  // both hold 1024 bytes
+            std::strcpy(record.LocalDirectory, session.Root);  // both hold 1024 bytes
         }
     }
     Reply(session, outcome);

@@ -17,7 +17,6 @@ constexpr Text TooManyUsers = "502 Too many users on this server.\n";
 constexpr Text WelcomePrefix = "220 ", WelcomeSuffix = "\r\n";
 constexpr Text SyntaxError = "500 Syntax error, command unrecognized.\r\n";
 constexpr Text PleaseLogin = "530 Please login with USER and PASS.\r\n";
-constexpr Text Reading = "500 Reading.\r\n";
 constexpr Text NotImplemented = "500 Command not implemented.\r\n";
 
 // Login and basic commands

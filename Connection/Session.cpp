@@ -2,12 +2,16 @@
 
 #include <cstring>
 
-#include "Connection/Slots.h"
-#include "platform/Net.h"
+#include "core/Log.h"
 
-Session::~Session() { NetClosePipe(UploadPipe); }
+bool Send(Session& session, Channel& channel, std::string_view text) {
+    ConsolePrintf(">>%d:%.*s", channel.Fd(), static_cast<int>(text.size()), text.data());
+    if (session.Serving() && channel.WriteAll(text.data(), text.size(), session.WakeFd).Ok()) return true;
+    ConsoleText("Send Error\r\n");
+    return false;
+}
 
-bool Reply(Session& session, std::string_view text) { return Send(session.Socket, text, session.WakeFd); }
+bool Reply(Session& session, std::string_view text) { return Send(session, session.Control, text); }
 
 namespace {
 
@@ -34,7 +38,15 @@ bool ReplyWith(Session& session, std::string_view prefix, std::string_view middl
     return Reply(session, std::string_view(session.Reply, length));
 }
 
-void CloseDataSocket(Session& session) {
-    int dataSocket = session.Record.DataSocket.exchange(NoSocket);
-    NetClose(dataSocket);
+void CloseDataConnection(Session& session) {
+    session.Record.DataSocket = NoSocket;
+    session.Data.Close();
+    session.Endpoint.Listener.Reset();
+}
+
+bool KnowAddresses(Session& session) {
+    if (!session.AddressesKnown)
+        session.AddressesKnown = NetPeerAddress(session.Control.Fd(), &session.PeerAddress) &&
+                                 NetLocalAddress(session.Control.Fd(), &session.LocalAddress);
+    return session.AddressesKnown;
 }

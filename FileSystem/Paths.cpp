@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
+#include <initializer_list>
 
-#include "Connection/Session.h"
-#include "core/Records.h"
 #include "platform/Files.h"
 
 namespace {
@@ -34,11 +32,10 @@ bool AppendComponents(std::string_view path, size_t floor, char* buffer, size_t 
 }
 
 // Copies a text made of parts into a field; false (field unchanged) when it would not fit.
-template <size_t Size>
-bool SetText(char (&field)[Size], std::initializer_list<std::string_view> parts) {
+bool SetText(char (&field)[PathSize], std::initializer_list<std::string_view> parts) {
     size_t total = 0;
     for (std::string_view part : parts) total += part.size();
-    if (total >= Size) return false;
+    if (total >= PathSize) return false;
     size_t length = 0;
     for (std::string_view part : parts) {
         std::memcpy(field + length, part.data(), part.size());
@@ -48,41 +45,23 @@ bool SetText(char (&field)[Size], std::initializer_list<std::string_view> parts)
     return true;
 }
 
-// The part of LocalDirectory below the root.
-std::string_view BelowRoot(const ConnectionRecord& record) {
-    std::string_view local = record.LocalDirectory;
-    std::string_view root = RootOf(record);
+// The part of a local directory text below the root.
+std::string_view BelowRoot(std::string_view root, std::string_view local) {
     return local.substr(0, root.size()) == root ? local.substr(root.size()) : std::string_view();
 }
 
-// Moves to a directory if it is one: the local text becomes `local`, the
-// client's text `current`; both are checked to fit before either changes.
-bool MoveTo(ConnectionRecord& record, std::string_view resolvedBase, std::string_view localBase,
-            std::string_view currentBase, std::string_view currentSeparator, std::string_view argument) {
+// Moves to a directory if it is one: the local text becomes localBase + "/" +
+// name, the client's text currentBase + separator + name.
+bool MoveTo(std::string_view root, std::string_view resolvedBase, std::string_view localBase,
+            std::string_view currentBase, std::string_view separator, std::string_view name, DirectoryTexts* to,
+            DirectoryTest isDirectory) {
     char resolved[PathSize];
-    std::string_view root = RootOf(record);
-    if (!JoinBelowRoot(root, resolvedBase, argument, resolved, sizeof resolved)) return false;
-    if (!FileExists(resolved, 1)) return false;
-    size_t localLength = localBase.size() + 1 + argument.size();
-    size_t currentLength = currentBase.size() + currentSeparator.size() + argument.size();
-    if (localLength >= sizeof record.LocalDirectory || currentLength >= sizeof record.CurrentDirectory) return false;
-    char current[sizeof record.CurrentDirectory];
-    SetText(current, {currentBase, currentSeparator, argument});
-    char local[sizeof record.LocalDirectory];
-    SetText(local, {localBase, "/", argument});
-    std::lock_guard<std::mutex> hold(SlotLock);  // the console may be showing them
-    SetText(record.LocalDirectory, {local});
-    SetText(record.CurrentDirectory, {current});
-    return true;
+    if (!JoinBelowRoot(root, resolvedBase, name, resolved, sizeof resolved)) return false;
+    if (!isDirectory(resolved)) return false;
+    return SetText(to->Local, {localBase, "/", name}) && SetText(to->Current, {currentBase, separator, name});
 }
 
 }  // namespace
-
-const char* RootOf(const ConnectionRecord& record) {
-    int user = record.UserID.load();
-    if (user < 0 || user >= UserCount || User[user]->DirectoryCount < 1) return "";
-    return User[user]->Directories[0]->Path;
-}
 
 bool JoinBelowRoot(std::string_view root, std::string_view base, std::string_view relative, char* buffer,
                    size_t size) {
@@ -96,35 +75,31 @@ bool JoinBelowRoot(std::string_view root, std::string_view base, std::string_vie
     return true;
 }
 
-bool ChangeDirectory(ConnectionRecord& record, char* argument) {
+bool BuildLocalPath(std::string_view root, std::string_view localDirectory, std::string_view argument, char* buffer,
+                    size_t size) {
+    std::string_view base = !argument.empty() && argument[0] == '/' ? std::string_view()
+                                                                     : BelowRoot(root, localDirectory);
+    return JoinBelowRoot(root, base, argument, buffer, size);
+}
+
+bool IsDirectory(const char* localPath) { return PathKindOf(localPath) == PathKind::Directory; }
+
+bool ChangeDirectory(std::string_view root, const DirectoryTexts& from, char* argument, DirectoryTexts* to,
+                     DirectoryTest isDirectory) {
     std::replace(argument, argument + std::strlen(argument), '\\', '/');
     size_t length = std::strlen(argument);
     if (length > 0 && argument[length - 1] == '/') argument[--length] = '\0';
     bool fromRoot = argument[0] == '/';
     if (fromRoot) std::memmove(argument, argument + 1, length--);
     std::string_view name(argument, length);
-    std::string_view root = RootOf(record);
-    if (name.empty()) {
-        std::lock_guard<std::mutex> hold(SlotLock);
-        SetText(record.LocalDirectory, {root});
-        SetText(record.CurrentDirectory, {"/"});
-        return true;
-    }
-    // A relative name is looked for in the current directory first, then below
-    // the root; a name that began with "/" only below the root.
+    if (name.empty()) return SetText(to->Local, {root}) && SetText(to->Current, {"/"});
     if (!fromRoot) {
-        std::string_view current = record.CurrentDirectory;
+        std::string_view current = from.Current;
         std::string_view separator = !current.empty() && current.back() == '/' ? "" : "/";
-        char local[sizeof record.LocalDirectory];
-        SetText(local, {record.LocalDirectory});
-        if (MoveTo(record, BelowRoot(record), local, current, separator, name)) return true;
+        if (MoveTo(root, BelowRoot(root, from.Local), from.Local, current, separator, name, to, isDirectory))
+            return true;
     }
-    return MoveTo(record, "", root, "", "/", name);
-}
-
-bool BuildLocalPath(const ConnectionRecord& record, std::string_view argument, char* buffer, size_t size) {
-    std::string_view base = !argument.empty() && argument[0] == '/' ? std::string_view() : BelowRoot(record);
-    return JoinBelowRoot(RootOf(record), base, argument, buffer, size);
+    return MoveTo(root, "", root, "", "/", name, to, isDirectory);
 }
 
 int FileExists(const char* path, int wantDirectory) {

@@ -1,32 +1,44 @@
 // Virtual paths: from what a client names to local paths below its account's
-// root. Each connection keeps two texts for where it stands: CurrentDirectory,
-// the path the client sees, and LocalDirectory, the same place on the local
-// disk. LocalDirectory always begins with the root's text.
+// root. Each connection keeps two texts for where it stands: its current
+// directory, the path the client sees, and its local directory, the same place
+// on the local disk, which always begins with the root's text. Everything here
+// but the file queries at the end is a pure function of its arguments.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
-struct ConnectionRecord;
-
-// The root of the account the connection is logged in as.
-const char* RootOf(const ConnectionRecord& record);
-
-// Moves the connection to the directory the argument names; true when it moved.
-// Rewrites the argument in place (backslashes to "/", one outer slash on each
-// side removed); the caller quotes the rewritten text when it fails.
-bool ChangeDirectory(ConnectionRecord& record, char* argument);
-
-// The local path of a command argument: a name beginning with "/" is taken from
-// the root, any other from the current directory. False when the name climbs
-// above the root or the path does not fit the buffer.
-bool BuildLocalPath(const ConnectionRecord& record, std::string_view argument, char* buffer, size_t size);
+constexpr size_t PathSize = 1024;  // a local path holds at most 1023 characters
 
 // Joins base and then relative below root, resolving "." and ".." as names;
 // false when ".." would leave the root or the result does not fit size.
 bool JoinBelowRoot(std::string_view root, std::string_view base, std::string_view relative, char* buffer,
                    size_t size);
+
+// The local path of a command argument: a name beginning with "/" is taken
+// from the root, any other from the local directory. False when the name
+// climbs above the root or the path does not fit the buffer.
+bool BuildLocalPath(std::string_view root, std::string_view localDirectory, std::string_view argument, char* buffer,
+                    size_t size);
+
+// Where a connection stands: its local and current directory texts.
+struct DirectoryTexts {
+    char Local[PathSize];
+    char Current[PathSize];
+};
+
+using DirectoryTest = bool (*)(const char* localPath);
+bool IsDirectory(const char* localPath);  // asks the file system
+
+// Where CWD leads from `from`, for the account rooted at root. Rewrites the
+// argument in place (backslashes to "/", one outer slash on each side
+// removed), which the caller quotes when it fails. A relative name is looked
+// for in the current directory first, then below the root; a name that began
+// with "/" only below the root. True, with *to filled, when isDirectory finds
+// a directory there and both texts fit.
+bool ChangeDirectory(std::string_view root, const DirectoryTexts& from, char* argument, DirectoryTexts* to,
+                     DirectoryTest isDirectory = IsDirectory);
 
 // 1 when something of the wanted kind (a directory, or anything else) is at path.
 int FileExists(const char* path, int wantDirectory);

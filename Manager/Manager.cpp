@@ -1,6 +1,6 @@
 #include "Manager/Manager.h"
 
-#include "Connection/Slots.h"
+#include "core/Slots.h"
 #include "core/Records.h"
 #include "platform/System.h"
 

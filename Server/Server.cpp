@@ -4,9 +4,9 @@
 #include <cstring>
 #include <system_error>
 
-#include "Connection/Slots.h"
+#include "Connection/ConnectionThreads.h"
 #include "Manager/Manager.h"
-#include "core/Console.h"
+#include "core/Log.h"
 #include "core/Records.h"
 #include "platform/Net.h"
 #include "platform/System.h"
@@ -19,68 +19,67 @@ constexpr int ListenBacklog = 128;
 constexpr int FirstRestartPause = 100;  // milliseconds; doubled after each failure in a row
 constexpr int LongestRestartPause = 3200;
 
-constexpr int NoSocketYet = -2;  // a restart found no descriptor free: try again later
+enum class ListenerStart { Listening, Failed, NoSocketYet };
 
-// Opens the server's listening socket; NoSocket (after its message) on failure.
-// On a restart, a socket that cannot be created yet is NoSocketYet instead: the
-// shortage that failed the accept may still last, and a listener that ended on
-// it would leave its server without one for good.
-int OpenListener(ServerRecord& server, bool restart) {
-    int fd = NetTcpSocket();
-    server.Socket = fd;
-    if (fd < 0 && restart) return NoSocketYet;
-    if (fd < 0) {
+// Opens the server's listening socket; Failed (after its message) when it
+// cannot. On a restart, a socket that cannot be created yet is NoSocketYet
+// instead: the shortage that failed the accept may still last, and a listener
+// that ended on it would leave its server without one for good.
+ListenerStart OpenListener(const ServerRecord& server, bool restart, Descriptor* listener) {
+    Descriptor socket = NetTcpSocket(AddressFamily::IPv4);
+    server.Socket = socket.Get();
+    if (!socket.IsOpen() && restart) return ListenerStart::NoSocketYet;
+    if (!socket.IsOpen()) {
         ConsoleText("Thread Closed.Create socket error\n");
-        return NoSocket;
+        return ListenerStart::Failed;
     }
-    NetSetReuseAddress(fd);
+    NetSetReuseAddress(socket.Get());
     // With address reuse on, a port another socket holds may be refused at
     // listen instead of bind; it is the same fault either way.
-    bool bound = NetBind(fd, 0, static_cast<uint16_t>(server.Port));
-    bool listening = bound && NetListen(fd, ListenBacklog);
-    if (!listening) {
-        ConsoleText(!bound || NetAddressInUse() ? "Thread Closed. Bind socket error\n"
-                                                : "Thread Closed.listen socket error\n");
-        NetClose(fd);
-        return NoSocket;
+    NetStatus status = NetBind(socket.Get(), AnyAddress(AddressFamily::IPv4, static_cast<uint16_t>(server.Port)));
+    bool bound = status == NetStatus::Ok;
+    if (bound) status = NetListen(socket.Get(), ListenBacklog);
+    if (status != NetStatus::Ok) {
+        ConsoleText(!bound || status == NetStatus::AddressInUse ? "Thread Closed. Bind socket error\n"
+                                                                : "Thread Closed.listen socket error\n");
+        return ListenerStart::Failed;
     }
-    return fd;
+    *listener = std::move(socket);
+    return ListenerStart::Listening;
 }
 
-}  // namespace
-
-namespace {
-
-// Accepts and admits connections until accepting fails (the result: NetFailed,
-// or NetWoken at shutdown). Every admitted connection resets the restart pause.
-long AcceptConnections(int serverIndex, int listener, int* pause) {
-    ServerRecord& server = *Server[serverIndex];
+// Accepts and admits connections until accepting fails (the result: Failed,
+// or Woken at shutdown). Every admitted connection resets the restart pause.
+NetStatus AcceptConnections(int serverIndex, int listener, int* pause) {
+    const ServerRecord& server = *Server[serverIndex];
     while (FTPOK) {
-        long accepted = NetAccept(listener, nullptr, StopEvent);
-        if (accepted < 0) return accepted;
+        Descriptor accepted;
+        NetStatus status = NetAccept(listener, StopEvent, &accepted, nullptr);
+        if (status != NetStatus::Ok) return status;
         *pause = FirstRestartPause;
-        int socket = static_cast<int>(accepted);
-        NetSendWithoutDelay(socket);  // a control connection: replies go out at once
-        if (server.OnlineConnections.load() < server.MaxConnections) CreateConnection(serverIndex, socket);
-        else RefuseConnection(socket);
+        NetSendWithoutDelay(accepted.Get());  // a control connection: replies go out at once
+        if (server.OnlineConnections.load() < server.MaxConnections) CreateConnection(serverIndex, accepted.Release());
+        else RefuseConnection(accepted.Release());
     }
-    return NetWoken;
+    return NetStatus::Woken;
 }
 
 }  // namespace
 
 void ListenInstanceProc(int serverIndex) {
-    ServerRecord& server = *Server[serverIndex];
+    const ServerRecord& server = *Server[serverIndex];
     server.Thread = CurrentThreadId();
     int pause = FirstRestartPause;
     for (bool restart = false;; restart = true) {
-        int listener = OpenListener(server, restart);
-        if (listener == NoSocket) return;
-        if (listener != NoSocketYet) {
-            long failure = AcceptConnections(serverIndex, listener, &pause);
-            NetClose(listener);
-            if (!FTPOK || failure == NetWoken) return;
-            ConsolePrintf("%d Server Socket %d error. Restart it.\n", serverIndex, listener);
+        Descriptor listener;
+        ListenerStart start = OpenListener(server, restart, &listener);
+        if (start == ListenerStart::Failed) return;
+        if (start == ListenerStart::Listening) {
+            NetStatus failure = AcceptConnections(serverIndex, listener.Get(), &pause);
+            int number = listener.Get();
+            listener.Reset();
+            if (!FTPOK || failure == NetStatus::Woken) return;
+            ConsolePrintf("%d Server Socket %d error. Restart it.\n", serverIndex, number);
         }
         // Accept errors such as running out of descriptors last a while: wait
         // before each new socket, longer after each failure in a row.
@@ -91,7 +90,7 @@ void ListenInstanceProc(int serverIndex) {
 
 bool InitServer() {
     for (int i = 0; i < ServerCount; ++i) {
-        ServerRecord& server = *Server[i];
+        const ServerRecord& server = *Server[i];
         if (server.State != 1) continue;
         server.OnlineConnections = 0;
         server.State = 0;
@@ -104,10 +103,11 @@ bool InitServer() {
     }
     NetHostName(LocalHostName, sizeof LocalHostName);
     ConsolePrintf("Host Name: %s\n", LocalHostName);
-    uint32_t address = 0;  // 0.0.0.0 when the name does not resolve
-    if (!NetHostAddress(LocalHostName, &address)) address = 0;
-    std::memcpy(LocalIP, &address, sizeof LocalIP);
-    ConsolePrintf("Local IP: %d.%d.%d.%d\n", LocalIP[0], LocalIP[1], LocalIP[2], LocalIP[3]);
+    // 0.0.0.0 when the name does not resolve
+    if (!NetHostAddress(LocalHostName, &LocalIP)) LocalIP = AnyAddress(AddressFamily::IPv4);
+    char address[64];
+    FormatAddress(LocalIP, address, sizeof address);
+    ConsolePrintf("Local IP: %s\n", address);
     return true;
 }
 
@@ -116,9 +116,5 @@ void CloseServer() {
         if (Server[i]->Listener.joinable()) Server[i]->Listener.join();
     EndAllConnections();
     if (ManagerThread.joinable()) ManagerThread.join();
-    // No thread is left that could reach a record.
-    for (auto& slot : Connection) slot.reset();
-    ConnectionCount = 0;
-    for (auto& server : Server) server.reset();
-    for (auto& user : User) user.reset();
+    EmptyTables();  // no thread is left that could reach a record
 }

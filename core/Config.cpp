@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "core/Console.h"
+#include "core/Log.h"
 #include "core/Records.h"
 
 int fgetline(FILE* file, char* buffer, int size) {
@@ -54,8 +54,13 @@ int GetData(ConfigFile& file, char* buffer) {
         ++file.Line;
         if (length == ConfigValueSize - 1) {
             // A full buffer without its newline: a line of exactly 255 characters
-            // ends here; a longer one is cut, never split into two values.
+            // ends here (a CR before its newline belongs to the line end); a
+            // longer one is cut, never split into two values.
             int next = std::getc(file.File);
+            if (next == '\r') {
+                next = std::getc(file.File);
+                if (next != '\n' && next != EOF) next = '\r';  // a CR inside the line: the line goes on
+            }
             if (next != '\n' && next != EOF) {
                 ConsolePrintf("Config line %d is longer than %d characters: the rest of it is ignored.\n",
                               file.Line, ConfigValueSize - 1);
@@ -172,21 +177,18 @@ bool ReadUsers(ConfigFile& file, char* value) {
     return true;
 }
 
-void ForgetConfig() {
-    for (auto& server : Server) server.reset();
-    for (auto& user : User) user.reset();
-    ServerCount = 0;
-    UserCount = 0;
-}
-
 }  // namespace
 
 bool LoadConfig(const char* path) {
     ConfigFile file{std::fopen(path, "r"), 0};
     if (file.File == nullptr) return false;
     std::unique_ptr<FILE, int (*)(FILE*)> closer(file.File, std::fclose);
+    // A file that opens but cannot be read (a directory, say) is no configuration.
+    int first = std::getc(file.File);
+    if (std::ferror(file.File)) return false;
+    if (first != EOF) std::ungetc(first, file.File);
     char value[ConfigValueSize];
     if (ReadServers(file, value) && ReadUsers(file, value)) return true;
-    ForgetConfig();
+    EmptyTables();
     return false;
 }

@@ -1,9 +1,12 @@
 // The records and global tables that every thread shares.
 //
 // Servers, users and their directories are filled once by the configuration
-// reader, before any other thread starts, and stay unchanged until shutdown
-// except for their atomic counters. Connection slots are allocated on demand
-// and reused; see Connection/Slots.h for who may change which field, and when.
+// reader, before any other thread starts; the tables hold them const, so
+// their configured fields cannot change afterwards. Only the live fields,
+// marked mutable, change while the server runs. Connection slots are
+// allocated on demand and reused: their fields are what other threads read
+// (the console's views, the idle supervisor, Quit); everything that only the
+// connection's own thread uses lives in its Session (Connection/Session.h).
 #pragma once
 
 #include <array>
@@ -13,6 +16,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/Address.h"
+
 constexpr int ServerCapacity = 12;
 constexpr int UserCapacity = 500;
 constexpr int ConnectionCapacity = 100;
@@ -20,17 +25,17 @@ constexpr int DirectoryCapacity = 10;
 
 struct ServerRecord {
     int ID = 0;
-    int State = 0;  // 1: start a listener; the start sets it to 0
+    mutable std::atomic<int> State{0};  // 1: start a listener; the start sets it to 0
     char Name[20] = {};
     int Port = 0;
     int MaxConnections = 0;
-    std::atomic<int> OnlineConnections{0};
+    mutable std::atomic<int> OnlineConnections{0};
     char WelcomeText[1024] = {};
     char GoodByeText[1024] = {};
-    char IP[32] = {};               // shown by the console only
-    std::atomic<int> Thread{0};     // the listener thread's id, 0 when none runs
-    std::atomic<int> Socket{0};     // the listening socket
-    std::thread Listener;           // joined at shutdown
+    char IP[32] = {};                        // shown by the console only
+    mutable std::atomic<int> Thread{0};      // the listener thread's id, 0 when none runs
+    mutable std::atomic<int> Socket{0};      // the listening socket
+    mutable std::thread Listener;            // joined at shutdown
 };
 
 struct DirectoryRecord {
@@ -41,10 +46,10 @@ struct DirectoryRecord {
 struct UserRecord {
     char Name[16] = {};
     char PassWord[16] = {};  // empty: any password is accepted
-    std::array<std::unique_ptr<DirectoryRecord>, DirectoryCapacity> Directories;
+    std::array<std::unique_ptr<const DirectoryRecord>, DirectoryCapacity> Directories;
     int DirectoryCount = 0;
     int MaxConnections = 0;
-    std::atomic<int> OnlineConnections{0};
+    mutable std::atomic<int> OnlineConnections{0};
     int ServerID = 0;
     int UserGroup = 0;
     int16_t Enabled = 0;
@@ -64,14 +69,11 @@ struct ConnectionRecord {
     std::atomic<int> ServerID{0};
     std::atomic<int> TickCount{0};
     std::atomic<int> ThisThread{0};  // the connection thread's id
-    char RenameFrom[256] = {};
     // Written by the connection's own thread while it holds SlotLock, so that
     // the console can show them whole.
     char LocalDirectory[1024] = {};
     char CurrentDirectory[1024] = {};
-    int DataPort = 0;
-    char DataIP[32] = {};
-    std::atomic<int> DataSocket{-1};  // -1 whenever no data socket is open
+    std::atomic<int> DataSocket{-1};  // the open data or passive socket, -1 when none
     std::atomic<int16_t> PassiveMode{0};
     std::atomic<uint8_t> InUsed{0};   // 0xFF while the slot serves a connection
 
@@ -81,9 +83,9 @@ struct ConnectionRecord {
     bool Attached = false;    // the connection's thread has not finished with the slot yet
 };
 
-extern std::array<std::unique_ptr<ServerRecord>, ServerCapacity> Server;
+extern std::array<std::unique_ptr<const ServerRecord>, ServerCapacity> Server;
 extern int ServerCount;
-extern std::array<std::unique_ptr<UserRecord>, UserCapacity> User;
+extern std::array<std::unique_ptr<const UserRecord>, UserCapacity> User;
 extern int UserCount;
 extern std::array<std::unique_ptr<ConnectionRecord>, ConnectionCapacity> Connection;
 extern std::atomic<int> ConnectionCount;
@@ -94,8 +96,12 @@ extern std::mutex SlotLock;
 
 extern std::atomic<bool> FTPOK;   // the run flag; "close" clears it
 extern int StopEvent;             // a wake event fired at shutdown (platform/System.h)
-extern uint8_t LocalIP[4];        // the host's IPv4 address, first byte first
+extern NetAddress LocalIP;        // the host's IPv4 address, printed at start
 extern char LocalHostName[1024];
 
 // Index of the first user whose Name equals name exactly, or -1.
 int GetUserByName(const char* name);
+
+// Releases every record and sets every count to zero: before a configuration
+// is read, after one is refused, and at shutdown once no thread is left.
+void EmptyTables();

@@ -25,7 +25,7 @@ bool PathTimeAndSize(const char* path, time_t* lastWrite, int64_t* size) {
 
 int64_t FileSizeOf(const char* path) {
     int64_t size = -1;
-    FileClose(FileOpenRead(path, &size));
+    FileOpenRead(path, &size);
     return size;
 }
 
@@ -44,30 +44,28 @@ bool PathRenameNoReplace(const char* from, const char* to) {
     return rename(from, to) == 0;
 }
 
-int FileOpenRead(const char* path, int64_t* size) {
-    // O_NONBLOCK keeps a FIFO placed in a root from hanging the open.
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return -1;
+namespace {
+
+// Keeps a descriptor only when it is a regular file.
+Descriptor RegularFileOnly(int fd, int64_t* size) {
+    Descriptor file(fd);
     struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        return -1;
-    }
-    *size = info.st_size;
-    return fd;
+    if (!file.IsOpen() || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return Descriptor();
+    if (size != nullptr) *size = info.st_size;
+    return file;
 }
 
-int FileCreate(const char* path) {
+}  // namespace
+
+Descriptor FileOpenRead(const char* path, int64_t* size) {
+    // O_NONBLOCK keeps a FIFO placed in a root from hanging the open.
+    return RegularFileOnly(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC), size);
+}
+
+Descriptor FileCreate(const char* path) {
     // O_TRUNC empties only regular files (a FIFO without a reader fails the
     // open, a device ignores it), and only a regular file is kept.
-    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
-    if (fd < 0) return -1;
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        return -1;
-    }
-    return fd;
+    return RegularFileOnly(open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644), nullptr);
 }
 
 bool FileWriteAll(int fd, const void* data, size_t length) {
@@ -82,10 +80,6 @@ bool FileWriteAll(int fd, const void* data, size_t length) {
         length -= static_cast<size_t>(written);
     }
     return true;
-}
-
-void FileClose(int fd) {
-    if (fd >= 0) close(fd);
 }
 
 DirectoryReader::DirectoryReader(const char* path) : Stream(opendir(path)) {}

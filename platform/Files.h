@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <ctime>
 
+#include "platform/Descriptor.h"
+
 enum class PathKind { Missing, File, Directory, Other };
 
 PathKind PathKindOf(const char* path);
@@ -21,23 +23,13 @@ bool DirectoryRemove(const char* path);       // only an empty one
 bool DirectoryCreate(const char* path);       // one level, fails on an existing name
 bool PathRenameNoReplace(const char* from, const char* to);  // fails when `to` exists
 
-// Opens a regular file for reading and gives its size; -1 when the path is not
-// a regular file or cannot be opened.
-int FileOpenRead(const char* path, int64_t* size);
-// Creates a file or empties an existing one, for writing; -1 on failure.
-int FileCreate(const char* path);
+// Opens a regular file for reading and gives its size; not open when the path
+// is not a regular file or cannot be opened.
+Descriptor FileOpenRead(const char* path, int64_t* size);
+// Creates a file or empties an existing one, for writing; not open on failure.
+Descriptor FileCreate(const char* path);
 // Writes every byte; false on failure (a full disk, for example).
 bool FileWriteAll(int fd, const void* data, size_t length);
-void FileClose(int fd);
-
-// A descriptor that closes itself.
-struct FileHandle {
-    int Fd = -1;
-    explicit FileHandle(int fd) : Fd(fd) {}
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    ~FileHandle() { FileClose(Fd); }
-};
 
 // One entry of a directory, as the listing needs it.
 struct DirectoryEntry {

@@ -14,113 +14,146 @@
 
 namespace {
 
-thread_local bool lastBindFoundPortTaken = false;
-
-// Waits until fd is ready for the given poll events or the wake event fires.
-// Returns 0 when ready, NetWoken, or NetFailed.
-long WaitFor(int fd, short events, int wakeFd) {
+// Waits until fd is ready for the given poll events or the wake event fires:
+// Ok when ready, Woken or Failed.
+NetStatus WaitFor(int fd, short events, int wakeFd) {
     for (;;) {
         pollfd waits[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
         int count = wakeFd >= 0 ? 2 : 1;
         int ready = poll(waits, count, -1);
         if (ready < 0) {
             if (errno == EINTR) continue;
-            return NetFailed;
+            return NetStatus::Failed;
         }
-        if (count == 2 && (waits[1].revents & POLLIN)) return NetWoken;
-        if (waits[0].revents != 0) return 0;  // ready, or an error the next call reports
+        if (count == 2 && (waits[1].revents & POLLIN)) return NetStatus::Woken;
+        if (waits[0].revents != 0) return NetStatus::Ok;  // ready, or an error the next call reports
     }
 }
 
 bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
-sockaddr_in MakeAddress(uint32_t address, uint16_t port) {
-    sockaddr_in result{};
-    result.sin_family = AF_INET;
-    result.sin_addr.s_addr = address;
-    result.sin_port = htons(port);
-    return result;
+NetResult Failure(NetStatus status, int error = errno) { return NetResult{status, 0, error}; }
+
+// The socket address of a NetAddress, and its length.
+socklen_t ToSockaddr(const NetAddress& address, sockaddr_storage* storage) {
+    std::memset(storage, 0, sizeof *storage);
+    if (address.IsIPv6()) {
+        auto* six = reinterpret_cast<sockaddr_in6*>(storage);
+        six->sin6_family = AF_INET6;
+        std::memcpy(&six->sin6_addr, address.Bytes, 16);
+        six->sin6_port = htons(address.Port);
+        return sizeof *six;
+    }
+    auto* four = reinterpret_cast<sockaddr_in*>(storage);
+    four->sin_family = AF_INET;
+    std::memcpy(&four->sin_addr, address.Bytes, 4);
+    four->sin_port = htons(address.Port);
+    return sizeof *four;
+}
+
+bool FromSockaddr(const sockaddr_storage& storage, NetAddress* address) {
+    NetAddress result;
+    if (storage.ss_family == AF_INET) {
+        const auto& four = reinterpret_cast<const sockaddr_in&>(storage);
+        result.Family = AddressFamily::IPv4;
+        std::memcpy(result.Bytes, &four.sin_addr, 4);
+        result.Port = ntohs(four.sin_port);
+    } else if (storage.ss_family == AF_INET6) {
+        const auto& six = reinterpret_cast<const sockaddr_in6&>(storage);
+        result.Family = AddressFamily::IPv6;
+        std::memcpy(result.Bytes, &six.sin6_addr, 16);
+        result.Port = ntohs(six.sin6_port);
+    } else {
+        return false;
+    }
+    *address = result;
+    return true;
+}
+
+NetStatus BindOrListenStatus(bool done) {
+    if (done) return NetStatus::Ok;
+    return errno == EADDRINUSE ? NetStatus::AddressInUse : NetStatus::Failed;
 }
 
 }  // namespace
 
-int NetTcpSocket() { return socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP); }
+void DescriptorClose(int fd) {
+    if (fd >= 0) close(fd);  // not retried on EINTR: Linux has released the descriptor already
+}
+
+Descriptor NetTcpSocket(AddressFamily family) {
+    int domain = family == AddressFamily::IPv6 ? AF_INET6 : AF_INET;
+    return Descriptor(socket(domain, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+}
 
 bool NetSetReuseAddress(int fd) {
     int on = 1;
     return setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0;
 }
 
-bool NetBind(int fd, uint32_t address, uint16_t port) {
-    sockaddr_in local = MakeAddress(address, port);
-    bool bound = bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
-    lastBindFoundPortTaken = !bound && errno == EADDRINUSE;
-    return bound;
+NetStatus NetBind(int fd, const NetAddress& local) {
+    sockaddr_storage storage;
+    socklen_t length = ToSockaddr(local, &storage);
+    return BindOrListenStatus(bind(fd, reinterpret_cast<sockaddr*>(&storage), length) == 0);
 }
 
-bool NetListen(int fd, int backlog) {
-    bool listening = listen(fd, backlog) == 0;
-    lastBindFoundPortTaken = !listening && errno == EADDRINUSE;
-    return listening;
-}
-
-bool NetAddressInUse() { return lastBindFoundPortTaken; }
+NetStatus NetListen(int fd, int backlog) { return BindOrListenStatus(listen(fd, backlog) == 0); }
 
 void NetSendWithoutDelay(int fd) {
     int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
-long NetAccept(int listenFd, uint32_t* peer, int wakeFd) {
+NetStatus NetAccept(int listenFd, int wakeFd, Descriptor* accepted, NetAddress* peer) {
     for (;;) {
-        sockaddr_in remote{};
+        sockaddr_storage remote{};
         socklen_t length = sizeof remote;
         int fd = accept4(listenFd, reinterpret_cast<sockaddr*>(&remote), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
-            if (peer != nullptr) *peer = remote.sin_addr.s_addr;
-            return fd;
+            accepted->Reset(fd);
+            if (peer != nullptr && !FromSockaddr(remote, peer)) *peer = NetAddress{};
+            return NetStatus::Ok;
         }
         if (errno == EINTR) continue;
-        if (!WouldBlock(errno)) return NetFailed;
-        long waited = WaitFor(listenFd, POLLIN, wakeFd);
-        if (waited != 0) return waited;
+        if (!WouldBlock(errno)) return NetStatus::Failed;
+        NetStatus waited = WaitFor(listenFd, POLLIN, wakeFd);
+        if (waited != NetStatus::Ok) return waited;
     }
 }
 
-long NetConnect(uint32_t address, uint16_t port, int wakeFd) {
-    int fd = NetTcpSocket();
-    if (fd < 0) return NetFailed;
-    sockaddr_in remote = MakeAddress(address, port);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0) return fd;
-    if (errno != EINPROGRESS && errno != EINTR) {
-        close(fd);
-        return NetFailed;
+NetStatus NetConnect(const NetAddress& remote, int wakeFd, Descriptor* connected) {
+    Descriptor socket = NetTcpSocket(remote.Family);
+    if (!socket.IsOpen()) return NetStatus::Failed;
+    sockaddr_storage storage;
+    socklen_t length = ToSockaddr(remote, &storage);
+    if (connect(socket.Get(), reinterpret_cast<sockaddr*>(&storage), length) != 0) {
+        if (errno != EINPROGRESS && errno != EINTR) return NetStatus::Failed;
+        NetStatus waited = WaitFor(socket.Get(), POLLOUT, wakeFd);
+        if (waited != NetStatus::Ok) return waited;
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (getsockopt(socket.Get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0)
+            return NetStatus::Failed;
     }
-    long waited = WaitFor(fd, POLLOUT, wakeFd);
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (waited == 0 && (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0))
-        waited = NetFailed;
-    if (waited != 0) {
-        close(fd);
-        return waited;
-    }
-    return fd;
+    *connected = std::move(socket);
+    return NetStatus::Ok;
 }
 
-long NetReceive(int fd, void* buffer, size_t size, int wakeFd) {
+NetResult NetReceive(int fd, void* buffer, size_t size, int wakeFd) {
     for (;;) {
         ssize_t got = recv(fd, buffer, size, 0);
-        if (got >= 0) return got;
+        if (got > 0) return NetResult{NetStatus::Ok, static_cast<size_t>(got), 0};
+        if (got == 0) return NetResult{NetStatus::Ended, 0, 0};
         if (errno == EINTR) continue;
-        if (!WouldBlock(errno)) return NetFailed;
-        long waited = WaitFor(fd, POLLIN, wakeFd);
-        if (waited != 0) return waited;
+        if (!WouldBlock(errno)) return Failure(NetStatus::Failed);
+        NetStatus waited = WaitFor(fd, POLLIN, wakeFd);
+        if (waited != NetStatus::Ok) return Failure(waited, 0);
     }
 }
 
-bool NetSendAll(int fd, const void* data, size_t length, int wakeFd) {
+NetResult NetSendAll(int fd, const void* data, size_t length, int wakeFd) {
     const char* next = static_cast<const char*>(data);
+    size_t total = length;
     while (length > 0) {
         ssize_t sent = send(fd, next, length, MSG_NOSIGNAL);
         if (sent >= 0) {
@@ -129,57 +162,49 @@ bool NetSendAll(int fd, const void* data, size_t length, int wakeFd) {
             continue;
         }
         if (errno == EINTR) continue;
-        if (!WouldBlock(errno) || WaitFor(fd, POLLOUT, wakeFd) != 0) return false;
+        if (!WouldBlock(errno)) return Failure(NetStatus::Failed);
+        NetStatus waited = WaitFor(fd, POLLOUT, wakeFd);
+        if (waited != NetStatus::Ok) return Failure(waited, 0);
     }
-    return true;
+    return NetResult{NetStatus::Ok, total, 0};
 }
 
-long NetSendFile(int socketFd, int fileFd, int64_t* offset, size_t count, int wakeFd) {
+NetResult NetSendFile(int socketFd, int fileFd, int64_t* offset, size_t count, int wakeFd) {
     constexpr size_t largestStep = 0x7ffff000;  // what one sendfile call moves at most
     if (count > largestStep) count = largestStep;
     for (;;) {
         off_t position = static_cast<off_t>(*offset);
         ssize_t moved = sendfile(socketFd, fileFd, &position, count);
-        if (moved >= 0) {
+        if (moved > 0) {
             *offset = position;
-            return moved;
+            return NetResult{NetStatus::Ok, static_cast<size_t>(moved), 0};
         }
+        if (moved == 0) return NetResult{NetStatus::Ended, 0, 0};
         if (errno == EINTR) continue;
         if (WouldBlock(errno)) {
-            long waited = WaitFor(socketFd, POLLOUT, wakeFd);
-            if (waited != 0) return waited;
+            NetStatus waited = WaitFor(socketFd, POLLOUT, wakeFd);
+            if (waited != NetStatus::Ok) return Failure(waited, 0);
             continue;
         }
-        if (errno == EIO || errno == EINVAL || errno == EOVERFLOW || errno == ENOMEM) return NetFileFailed;
-        return NetFailed;
+        if (errno == EIO || errno == EINVAL || errno == EOVERFLOW || errno == ENOMEM)
+            return Failure(NetStatus::FileFailed);
+        return Failure(NetStatus::Failed);
     }
 }
 
-bool NetLocalAddress(int fd, uint32_t* address, uint16_t* port) {
-    sockaddr_in local{};
+bool NetLocalAddress(int fd, NetAddress* address) {
+    sockaddr_storage local{};
     socklen_t length = sizeof local;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0 || local.sin_family != AF_INET)
-        return false;
-    *address = local.sin_addr.s_addr;
-    *port = ntohs(local.sin_port);
-    return true;
+    return getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0 && FromSockaddr(local, address);
 }
 
-bool NetPeerAddress(int fd, uint32_t* address, uint16_t* port) {
-    sockaddr_in remote{};
+bool NetPeerAddress(int fd, NetAddress* address) {
+    sockaddr_storage remote{};
     socklen_t length = sizeof remote;
-    if (getpeername(fd, reinterpret_cast<sockaddr*>(&remote), &length) != 0 || remote.sin_family != AF_INET)
-        return false;
-    *address = remote.sin_addr.s_addr;
-    *port = ntohs(remote.sin_port);
-    return true;
+    return getpeername(fd, reinterpret_cast<sockaddr*>(&remote), &length) == 0 && FromSockaddr(remote, address);
 }
 
 void NetShutdownReceive(int fd) { shutdown(fd, SHUT_RD); }
-
-void NetClose(int fd) {
-    if (fd >= 0) close(fd);  // not retried on EINTR: Linux has released the descriptor already
-}
 
 void NetHostName(char* name, size_t size) {
     if (size == 0) return;
@@ -187,55 +212,48 @@ void NetHostName(char* name, size_t size) {
     name[size - 1] = '\0';
 }
 
-bool NetHostAddress(const char* name, uint32_t* address) {
+bool NetHostAddress(const char* name, NetAddress* address) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     if (getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr) return false;
-    *address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+    sockaddr_storage storage{};
+    std::memcpy(&storage, found->ai_addr, found->ai_addrlen);
     freeaddrinfo(found);
-    return true;
+    return FromSockaddr(storage, address);
 }
 
-bool NetParseAddress(const char* dotted, uint32_t* address) {
-    in_addr parsed{};
-    if (inet_pton(AF_INET, dotted, &parsed) != 1) return false;
-    *address = parsed.s_addr;
-    return true;
-}
-
-void NetClosePipe(int (&pipeFds)[2]) {
-    for (int& fd : pipeFds) {
-        if (fd >= 0) close(fd);
-        fd = -1;
-    }
-}
-
-long NetReceiveIntoFile(int socketFd, int fileFd, int (&pipeFds)[2], int wakeFd) {
+NetResult NetReceiveIntoFile(int socketFd, int fileFd, SplicePipe& pipe, int wakeFd) {
     constexpr int PipeSize = 1 << 20;  // the most one step moves
-    if (pipeFds[0] < 0) {
-        if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) return NetSpliceUnsupported;
-        fcntl(pipeFds[1], F_SETPIPE_SZ, PipeSize);  // a smaller pipe only means smaller steps
+    if (!pipe.Read.IsOpen()) {
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return Failure(NetStatus::Unsupported);
+        pipe.Read.Reset(ends[0]);
+        pipe.Write.Reset(ends[1]);
+        fcntl(pipe.Write.Get(), F_SETPIPE_SZ, PipeSize);  // a smaller pipe only means smaller steps
     }
     ssize_t got;
     for (;;) {
-        got = splice(socketFd, nullptr, pipeFds[1], nullptr, PipeSize, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        got = splice(socketFd, nullptr, pipe.Write.Get(), nullptr, PipeSize, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
         if (got >= 0) break;
         if (errno == EINTR) continue;
-        if (errno == EINVAL) return NetSpliceUnsupported;
-        if (!WouldBlock(errno)) return NetFailed;
-        long waited = WaitFor(socketFd, POLLIN, wakeFd);  // the pipe is empty: the socket has nothing yet
-        if (waited != 0) return waited;
+        if (errno == EINVAL) return Failure(NetStatus::Unsupported);
+        if (!WouldBlock(errno)) return Failure(NetStatus::Failed);
+        NetStatus waited = WaitFor(socketFd, POLLIN, wakeFd);  // the pipe is empty: the socket has nothing yet
+        if (waited != NetStatus::Ok) return Failure(waited, 0);
     }
+    if (got == 0) return NetResult{NetStatus::Ended, 0, 0};
     for (size_t left = static_cast<size_t>(got); left > 0;) {
-        ssize_t put = splice(pipeFds[0], nullptr, fileFd, nullptr, left, SPLICE_F_MOVE);
+        ssize_t put = splice(pipe.Read.Get(), nullptr, fileFd, nullptr, left, SPLICE_F_MOVE);
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) {
-            NetClosePipe(pipeFds);  // what is left in it is lost with it
-            return NetFileFailed;
+            int error = put < 0 ? errno : 0;
+            pipe.Read.Reset();  // what is left in it is lost with it
+            pipe.Write.Reset();
+            return Failure(NetStatus::FileFailed, error);
         }
         left -= static_cast<size_t>(put);
     }
-    return got;
+    return NetResult{NetStatus::Ok, static_cast<size_t>(got), 0};
 }

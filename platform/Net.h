@@ -1,24 +1,40 @@
-// TCP over IPv4, one small function per chore. Every socket is non-blocking;
+// TCP sockets, one small function per chore. Every socket is non-blocking;
 // the calls that may wait do so in poll() together with a wake event (see
 // System.h), so that a connection dropped from another thread stops waiting at
-// once. Pass -1 as wakeFd to wait on the socket alone. Addresses are IPv4 in
-// network byte order; ports are in host byte order.
+// once. Pass -1 as wakeFd to wait on the socket alone.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-constexpr int NoSocket = -1;
+#include "platform/Address.h"
+#include "platform/Descriptor.h"
 
-// Results of the calls that can wait, beside a count or a descriptor (>= 0).
-constexpr long NetFailed = -1;  // the call failed; the connection is unusable
-constexpr long NetWoken = -2;   // the wake event fired: the connection is being dropped
+constexpr int NoSocket = -1;  // what a record shows when no socket is open
 
-int NetTcpSocket();  // NoSocket on failure
+enum class NetStatus : uint8_t {
+    Ok,
+    Ended,         // the peer closed its side: nothing more will arrive
+    Failed,        // the call failed; the connection is unusable
+    Woken,         // the wake event fired: the connection is being dropped
+    FileFailed,    // the file side of a move between a file and a socket failed
+    Unsupported,   // the socket cannot be spliced (reported before anything moved)
+    AddressInUse,  // bind or listen found the port taken
+};
+
+// A status, the bytes moved when there is a count to give, and the errno of
+// a failure, kept for diagnostics.
+struct NetResult {
+    NetStatus Status = NetStatus::Ok;
+    size_t Count = 0;
+    int Error = 0;
+    bool Ok() const { return Status == NetStatus::Ok; }
+};
+
+Descriptor NetTcpSocket(AddressFamily family);  // not open on failure
 bool NetSetReuseAddress(int fd);
-bool NetBind(int fd, uint32_t address, uint16_t port);
-bool NetListen(int fd, int backlog);
-bool NetAddressInUse();  // did the last failed bind or listen find the port taken?
+NetStatus NetBind(int fd, const NetAddress& local);  // Ok, AddressInUse or Failed
+NetStatus NetListen(int fd, int backlog);            // Ok, AddressInUse or Failed
 
 // Turns off Nagle's algorithm, for connections that send whole lines: a line
 // that follows an unacknowledged one would otherwise wait for the peer's
@@ -26,47 +42,43 @@ bool NetAddressInUse();  // did the last failed bind or listen find the port tak
 // full segments.
 void NetSendWithoutDelay(int fd);
 
-// Accepts one connection; its peer address goes to *peer when peer is not null.
-// Returns the new descriptor, NetFailed or NetWoken. A connection that vanished
-// before it could be accepted is waited past, not reported.
-long NetAccept(int listenFd, uint32_t* peer, int wakeFd);
+// Accepts one connection into *accepted, its peer's address into *peer when
+// peer is not null: Ok, Failed or Woken. A connection that vanished before it
+// could be accepted is waited past, not reported.
+NetStatus NetAccept(int listenFd, int wakeFd, Descriptor* accepted, NetAddress* peer);
 
-// Connects a new socket; returns its descriptor, NetFailed or NetWoken.
-long NetConnect(uint32_t address, uint16_t port, int wakeFd);
+// Connects a new socket to remote: Ok, Failed or Woken.
+NetStatus NetConnect(const NetAddress& remote, int wakeFd, Descriptor* connected);
 
-// Receives up to size bytes: the count (0 when the peer closed), NetFailed or NetWoken.
-long NetReceive(int fd, void* buffer, size_t size, int wakeFd);
+// Receives up to size bytes: Ok with the count, Ended, Failed or Woken.
+NetResult NetReceive(int fd, void* buffer, size_t size, int wakeFd);
 
-// Sends every byte, continuing short sends; true when all went out.
-bool NetSendAll(int fd, const void* data, size_t length, int wakeFd);
+// Sends every byte, continuing short sends: Ok, Failed or Woken.
+NetResult NetSendAll(int fd, const void* data, size_t length, int wakeFd);
 
-// Sends count bytes of a file from *offset with the kernel's zero-copy path,
-// advancing *offset. Returns the bytes moved by this call (0 at the file's end),
-// NetFailed when the socket failed, NetWoken, or NetFileFailed when the file
-// could not be read.
-constexpr long NetFileFailed = -3;
-long NetSendFile(int socketFd, int fileFd, int64_t* offset, size_t count, int wakeFd);
+// Sends up to count bytes of a file from *offset with the kernel's zero-copy
+// path, advancing *offset: Ok with the count moved, Ended at the file's end,
+// Failed when the socket failed, Woken, or FileFailed when the file could not be read.
+NetResult NetSendFile(int socketFd, int fileFd, int64_t* offset, size_t count, int wakeFd);
 
-bool NetLocalAddress(int fd, uint32_t* address, uint16_t* port);
-bool NetPeerAddress(int fd, uint32_t* address, uint16_t* port);
+bool NetLocalAddress(int fd, NetAddress* address);
+bool NetPeerAddress(int fd, NetAddress* address);
 
 void NetShutdownReceive(int fd);
-void NetClose(int fd);
 
 // The host's name (empty when unknown) and its first IPv4 address.
 void NetHostName(char* name, size_t size);
-bool NetHostAddress(const char* name, uint32_t* address);
+bool NetHostAddress(const char* name, NetAddress* address);
 
-// Parses a dotted IPv4 address such as "127.0.0.1".
-bool NetParseAddress(const char* dotted, uint32_t* address);
+// The pipe an upload is spliced through, made at the first upload and kept.
+struct SplicePipe {
+    Descriptor Read;
+    Descriptor Write;
+};
 
-// Receives from a socket straight into a file at its current position, through
-// a pipe that the caller keeps between calls ({-1, -1} before the first), so
-// that the bytes never pass through user memory. Returns the bytes moved by
-// this call (0 when the peer closed), NetFailed, NetWoken, NetFileFailed when
-// the file could not be written, or NetSpliceUnsupported, before anything was
-// received, when the socket cannot be spliced (the caller then receives
-// through a buffer).
-constexpr long NetSpliceUnsupported = -4;
-long NetReceiveIntoFile(int socketFd, int fileFd, int (&pipeFds)[2], int wakeFd);
-void NetClosePipe(int (&pipeFds)[2]);
+// Receives from a socket straight into a file at its current position,
+// through the pipe, so that the bytes never pass through user memory: Ok with
+// the count moved, Ended when the peer closed, Failed, Woken, FileFailed when
+// the file could not be written, or Unsupported, before anything was received,
+// when the socket cannot be spliced (the caller then receives through a buffer).
+NetResult NetReceiveIntoFile(int socketFd, int fileFd, SplicePipe& pipe, int wakeFd);

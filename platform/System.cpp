@@ -38,22 +38,24 @@ void ConsoleWrite(const char* text, size_t length) {
     }
 }
 
-long ConsoleRead(char* buffer, size_t size, int signalFd) {
+ConsoleInput ConsoleRead(char* buffer, size_t size, int signalFd, size_t* count) {
     for (;;) {
         pollfd waits[2] = {{STDIN_FILENO, POLLIN, 0}, {signalFd, POLLIN, 0}};
-        int count = signalFd >= 0 ? 2 : 1;
-        if (poll(waits, count, -1) < 0) {
+        int waited = signalFd >= 0 ? 2 : 1;
+        if (poll(waits, waited, -1) < 0) {
             if (errno == EINTR) continue;
-            return 0;
+            return ConsoleInput::Ended;
         }
-        if (count == 2 && (waits[1].revents & POLLIN)) return ConsoleSignalled;
+        if (waited == 2 && (waits[1].revents & POLLIN)) return ConsoleInput::Signalled;
         if (waits[0].revents == 0) continue;
         ssize_t got = read(STDIN_FILENO, buffer, size);
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN) continue;
-            return 0;  // an unreadable console ends like the end of input
+            return ConsoleInput::Ended;  // an unreadable console ends like the end of input
         }
-        return got;
+        if (got == 0) return ConsoleInput::Ended;
+        *count = static_cast<size_t>(got);
+        return ConsoleInput::Read;
     }
 }
 

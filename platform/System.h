@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // Blocks SIGINT and SIGTERM in this thread and every thread created after it,
 // ignores SIGPIPE (a vanished peer must never kill the process) and SIGXFSZ
@@ -19,10 +20,10 @@ void SignalsConsume(int signalFd);
 // calls as the kernel allows.
 void ConsoleWrite(const char* text, size_t length);
 
-// Console input: waits for standard input or for the signal descriptor.
-// Returns the count of bytes read (0 at end of input), or ConsoleSignalled.
-constexpr long ConsoleSignalled = -2;
-long ConsoleRead(char* buffer, size_t size, int signalFd);
+// Console input: waits for standard input or for the signal descriptor. Read
+// puts the count of bytes read in *count; an unreadable console counts as Ended.
+enum class ConsoleInput : uint8_t { Read, Ended, Signalled };
+ConsoleInput ConsoleRead(char* buffer, size_t size, int signalFd, size_t* count);
 
 // A wake event is a descriptor that another thread can make readable once and
 // for all; the blocking calls of Net.h and Files.h return early when it fires.

@@ -2,7 +2,7 @@
 // rules that keep counts right when several threads end one connection.
 #include <gtest/gtest.h>
 
-#include "Connection/Slots.h"
+#include "core/Slots.h"
 #include "Manager/Manager.h"
 #include "core/Records.h"
 #include "platform/System.h"

@@ -31,11 +31,4 @@ struct ScratchDirectory {
 };
 
 // Empties every table, as before a configuration is loaded.
-inline void ForgetTables() {
-    for (auto& slot : Connection) slot.reset();
-    ConnectionCount = 0;
-    for (auto& server : Server) server.reset();
-    for (auto& user : User) user.reset();
-    ServerCount = 0;
-    UserCount = 0;
-}
+inline void ForgetTables() { EmptyTables(); }

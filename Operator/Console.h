@@ -1,20 +1,8 @@
-// The operator's console: output shared by every thread, the word reader, the
-// three views and the console loop.
+// The operator's console: the word reader, the three views, the console loop
+// and the pause at the end. (What every thread prints goes through core/Log.h.)
 #pragma once
 
 #include <cstddef>
-#include <string_view>
-
-// Every call prints its text whole: lines from different threads never mix.
-void ConsolePrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void ConsoleText(std::string_view text);
-
-// The thread that writes the console's output; until it starts and after it
-// stops, texts are written at once by the thread that prints them.
-void StartConsoleWriter();
-void StopConsoleWriter();  // after writing everything queued
-// Waits until everything printed so far has been written.
-void ConsoleFlush();
 
 // The console's input: whitespace-separated words from standard input.
 // SetConsoleStopSignal gives the descriptor that makes reading stop (SIGINT, SIGTERM).

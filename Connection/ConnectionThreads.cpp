@@ -1,4 +1,4 @@
-#include "Connection/Slots.h"
+#include "Connection/ConnectionThreads.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -7,8 +7,9 @@
 
 #include "Connection/CommandLoop.h"
 #include "Connection/Replies.h"
-#include "core/Console.h"
+#include "core/Log.h"
 #include "core/Records.h"
+#include "core/Slots.h"
 #include "platform/Net.h"
 #include "platform/System.h"
 
@@ -85,9 +86,6 @@ int CreateConnection(int serverIndex, int socket) {
     record.State = StateLoggedOut;
     record.UserID = -1;
     record.TickCount = 0;
-    record.RenameFrom[0] = '\0';
-    record.DataIP[0] = '\0';
-    record.DataPort = 0;
     record.DataSocket = NoSocket;
     record.PassiveMode = 0;
     if (++record.Generation == AnyGeneration) ++record.Generation;
@@ -118,33 +116,17 @@ int CreateConnection(int serverIndex, int socket) {
     return slot;
 }
 
-void Quit(int slot, uint32_t generation) {
-    std::lock_guard<std::mutex> hold(SlotLock);
-    if (slot < 0 || slot >= ConnectionCount.load()) return;
-    ConnectionRecord& record = *Connection[slot];
-    if (generation != AnyGeneration && generation != record.Generation) return;
-    if (record.InUsed.load() == 0) return;  // already ended: nothing is counted twice
-    Server[record.ServerID]->OnlineConnections--;
-    if (record.State.load() != StateLoggedOut) User[record.UserID]->OnlineConnections--;
-    record.InUsed = 0;
-    // The owner thread leaves any wait at once and closes the sockets itself.
-    if (record.WakeFd >= 0) WakeSignal(record.WakeFd);
-}
-
-uint32_t SlotGeneration(int slot) {
-    std::lock_guard<std::mutex> hold(SlotLock);
-    return Connection[slot]->Generation;
-}
-
 void RefuseConnection(int socket) {
-    Send(socket, Replies::TooManyUsers);
+    Descriptor refused(socket);
+    std::string_view text = Replies::TooManyUsers;
+    ConsolePrintf(">>%d:%.*s", socket, static_cast<int>(text.size()), text.data());
+    if (!NetSendAll(socket, text.data(), text.size(), -1).Ok()) ConsoleText("Send Error\r\n");
     NetShutdownReceive(socket);
-    NetClose(socket);
 }
 
 void EndAllConnections() {
+    QuitEveryConnection();
     int count = ConnectionCount.load();
-    for (int i = 0; i < count; ++i) Quit(i);
     std::unique_lock<std::mutex> hold(SlotLock);
     // After detaching, a thread touches no record any more: only its own
     // wake descriptor is left for it to close.
@@ -156,11 +138,4 @@ void EndAllConnections() {
     threadsEnd = true;
     connectionArrived.notify_all();
     threadDetached.wait(hold, [] { return connectionThreads == 0; });
-}
-
-bool Send(int socket, std::string_view text, int wakeFd) {
-    ConsolePrintf(">>%d:%.*s", socket, static_cast<int>(text.size()), text.data());
-    if (NetSendAll(socket, text.data(), text.size(), wakeFd)) return true;
-    ConsoleText("Send Error\r\n");
-    return false;
 }

@@ -3,17 +3,16 @@
 
 #include "Manager/Manager.h"
 #include "Server/Server.h"
+#include "Operator/Console.h"
 #include "core/Config.h"
-#include "core/Console.h"
+#include "core/Log.h"
 #include "core/Records.h"
 #include "platform/System.h"
 
 namespace {
 
 bool InitProgram() {
-    ConnectionCount = 0;
-    ServerCount = 0;
-    UserCount = 0;
+    EmptyTables();
     FTPOK = true;
     StopEvent = WakeCreate();
     if (StopEvent < 0) return false;
@@ -41,17 +40,16 @@ void AbandonStart() {
 int main() {
     // Before any thread starts, so that every thread inherits the blocked signals.
     SetConsoleStopSignal(SignalsTakeOver());
-    StartConsoleWriter();
     if (!InitProgram()) {
         AbandonStart();
-        StopConsoleWriter();
+        ConsoleFlush();
         return 0;
     }
     if (!InitServer()) {
         ConsoleText("Failed to create thread ...\n");
         AbandonStart();
         PauseConsole();
-        StopConsoleWriter();
+        ConsoleFlush();
         return 0;
     }
     ConsoleText("Press \"close\" Key to Quit ...\n");
@@ -59,6 +57,6 @@ int main() {
     WakeSignal(StopEvent);
     CloseServer();
     PauseConsole();
-    StopConsoleWriter();
+    ConsoleFlush();
     return 0;
 }

@@ -1,132 +1,14 @@
-#include "core/Console.h"
+#include "Operator/Console.h"
 
 #include <cctype>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
-#include <condition_variable>
 #include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 
-#include "Connection/Slots.h"
+#include "core/Log.h"
 #include "core/Records.h"
+#include "core/Slots.h"
 #include "platform/System.h"
-
-// ---- Output -------------------------------------------------------------
-
-namespace {
-
-// Lines from every thread are queued whole, in order, and one writer thread
-// moves them to standard output, many in one write when the server is busy:
-// the connection threads never wait for the console's file or terminal, nor
-// for each other there. Without the writer (before it starts, after it
-// stops) texts are written at once.
-std::mutex queueLock;
-std::condition_variable textQueued;    // the writer waits on it
-std::condition_variable queueDrained;  // printers facing a full queue, and flushes, wait on it
-std::string queued;                    // under queueLock
-bool writing = false;                  // the writer is writing a batch, under queueLock
-bool writerStops = false;              // under queueLock
-std::thread writer;
-constexpr size_t QueueLimit = 1 << 20;  // past this, a printer waits for the writer
-
-void WriterLoop() {
-    std::string batch;
-    std::unique_lock<std::mutex> hold(queueLock);
-    for (;;) {
-        textQueued.wait(hold, [] { return !queued.empty() || writerStops; });
-        if (queued.empty()) return;  // stopping, and everything is out
-        batch.swap(queued);
-        writing = true;
-        hold.unlock();
-        ConsoleWrite(batch.data(), batch.size());
-        batch.clear();
-        hold.lock();
-        writing = false;
-        queueDrained.notify_all();
-    }
-}
-
-void AppendFormat(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
-
-// Formats onto the end of out, measuring first: for views and long lines.
-void AppendFormatV(std::string& out, const char* format, va_list arguments) {
-    va_list copy;
-    va_copy(copy, arguments);
-    int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    if (length < 0) return;
-    size_t start = out.size();
-    out.resize(start + static_cast<size_t>(length) + 1);
-    std::vsnprintf(out.data() + start, static_cast<size_t>(length) + 1, format, arguments);
-    out.resize(start + static_cast<size_t>(length));
-}
-
-void AppendFormat(std::string& out, const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    AppendFormatV(out, format, arguments);
-    va_end(arguments);
-}
-
-}  // namespace
-
-void ConsoleText(std::string_view text) {
-    std::unique_lock<std::mutex> hold(queueLock);
-    if (!writer.joinable() || writerStops) {
-        ConsoleWrite(text.data(), text.size());
-        return;
-    }
-    queueDrained.wait(hold, [] { return queued.size() < QueueLimit; });
-    bool writerIdle = queued.empty() && !writing;
-    queued.append(text);
-    hold.unlock();
-    if (writerIdle) textQueued.notify_one();
-}
-
-void ConsoleFlush() {
-    std::unique_lock<std::mutex> hold(queueLock);
-    queueDrained.wait(hold, [] { return queued.empty() && !writing; });
-}
-
-void StartConsoleWriter() {
-    std::lock_guard<std::mutex> hold(queueLock);
-    writerStops = false;
-    try {
-        writer = std::thread(WriterLoop);
-    } catch (const std::system_error&) {
-        // Without the writer, every text is written at once by its own thread.
-    }
-}
-
-void StopConsoleWriter() {
-    {
-        std::lock_guard<std::mutex> hold(queueLock);
-        writerStops = true;
-    }
-    textQueued.notify_one();
-    if (writer.joinable()) writer.join();
-}
-
-void ConsolePrintf(const char* format, ...) {
-    char small[2048];  // most lines: formatted on the stack, nothing allocated
-    va_list arguments;
-    va_start(arguments, format);
-    int length = std::vsnprintf(small, sizeof small, format, arguments);
-    va_end(arguments);
-    if (length < 0) return;
-    if (static_cast<size_t>(length) < sizeof small) {
-        ConsoleText(std::string_view(small, static_cast<size_t>(length)));
-        return;
-    }
-    std::string text;
-    va_start(arguments, format);
-    AppendFormatV(text, format, arguments);
-    va_end(arguments);
-    ConsoleText(text);
-}
 
 // ---- Input --------------------------------------------------------------
 
@@ -149,18 +31,19 @@ int NextChar() {
     if (input.Next < input.Filled) return static_cast<unsigned char>(input.Buffer[input.Next++]);
     if (input.Ended) return EndOfInput;
     ConsoleFlush();  // the prompt, and everything before it, is out before we wait
-    long got = ConsoleRead(input.Buffer, sizeof input.Buffer, input.SignalFd);
-    if (got == ConsoleSignalled) {
-        SignalsConsume(input.SignalFd);
-        input.Signalled = true;
-        return StopSignal;
-    }
-    if (got <= 0) {
-        input.Ended = true;
-        return EndOfInput;
+    size_t got = 0;
+    switch (ConsoleRead(input.Buffer, sizeof input.Buffer, input.SignalFd, &got)) {
+        case ConsoleInput::Signalled:
+            SignalsConsume(input.SignalFd);
+            input.Signalled = true;
+            return StopSignal;
+        case ConsoleInput::Ended:
+            input.Ended = true;
+            return EndOfInput;
+        case ConsoleInput::Read: break;
     }
     input.Next = 0;
-    input.Filled = static_cast<size_t>(got);
+    input.Filled = got;
     return static_cast<unsigned char>(input.Buffer[input.Next++]);
 }
 
@@ -227,7 +110,7 @@ void ViewServers() {
     for (int i = 0; i < ServerCount; ++i) {
         const ServerRecord& server = *Server[i];
         AppendFormat(view, "Server[%d]:\n", i);
-        AppendFormat(view, "\tState:%d\n", server.State);
+        AppendFormat(view, "\tState:%d\n", server.State.load());
         AppendFormat(view, "\tName:%s\n", server.Name);
         AppendFormat(view, "\tIP::%s\n", server.IP);
         AppendFormat(view, "\tPort:%d\n", server.Port);
@@ -275,9 +158,7 @@ void RunConsole() {
             else if (std::strcmp(argument, "server") == 0) ViewServers();
             else if (std::strcmp(argument, "user") == 0) ViewUsers();
         } else if (std::strcmp(command, "clear") == 0) {
-            int count = ConnectionCount.load();
-            for (int i = 0; i < count; ++i)
-                if (Connection[i]->InUsed.load() != 0) Quit(i);
+            QuitEveryConnection();
         }
     }
     FTPOK = false;

@@ -1,0 +1,61 @@
+#include "Connection/CommandTable.h"
+
+#include "Connection/Commands.h"
+
+namespace {
+
+constexpr unsigned Login = BeforeLogin | CountsAsActivity;
+constexpr unsigned Plain = CountsAsActivity;
+
+constexpr CommandRow commandTable[] = {
+    {"USER", CommandUser, Login},
+    {"PASS", CommandPass, Login},
+    {"CWD", CommandCwd, Plain},
+    {"PWD", CommandPwd, Plain},
+    {"PORT", CommandPort, Plain},
+    {"PASV", CommandPasv, Plain},
+    {"TYPE", CommandType, Plain},
+    {"LIST", CommandList, Plain},
+    {"REST", nullptr, Plain},
+    {"CDUP", nullptr, Plain},
+    {"RETR", CommandRetr, Plain},
+    {"STOR", CommandStor, Plain},
+    {"SIZE", CommandSize, Plain},
+    {"DELE", CommandDele, Plain},
+    {"RMD", CommandRmd, Plain},
+    {"MKD", CommandMkd, Plain},
+    {"RNFR", CommandRnfr, Plain},
+    {"RNTO", CommandRnto, Plain},
+    {"ABOR", nullptr, Plain},
+    {"SYST", CommandSyst, Plain},
+    {"NOOP", CommandNoop, Plain},
+    {"BYE", CommandQuit, Plain},
+    {"QUIT", CommandQuit, Plain},
+};
+
+bool IsKeywordEnd(char c) { return c == ' ' || c == '\r' || c == '\n'; }
+
+}  // namespace
+
+const CommandRow* FindCommand(std::string_view keyword) {
+    for (const CommandRow& row : commandTable)
+        if (keyword == row.Keyword) return &row;
+    return nullptr;
+}
+
+CommandLine ParseCommandLine(std::string_view line) {
+    CommandLine parsed;
+    size_t keywordEnd = 0;
+    while (keywordEnd < line.size() && !IsKeywordEnd(line[keywordEnd])) ++keywordEnd;
+    size_t kept = keywordEnd < KeywordSize - 1 ? keywordEnd : KeywordSize - 1;
+    for (size_t i = 0; i < kept; ++i) {
+        char c = line[i];
+        parsed.Keyword[i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    parsed.Keyword[kept] = '\0';
+    size_t start = keywordEnd < line.size() ? keywordEnd + 1 : line.size();
+    size_t end = start;
+    while (end < line.size() && line[end] != '\r' && line[end] != '\n') ++end;
+    parsed.Argument = line.substr(start, end - start);
+    return parsed;
+}

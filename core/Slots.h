@@ -1,0 +1,20 @@
+// Ending connections. Any thread may end a connection with Quit: under
+// SlotLock it returns the counts, marks the slot free and fires the wake
+// event of the connection's thread, which, woken out of whatever it waits in,
+// closes its sockets itself. Taking slots and running their threads is the
+// work of Connection/ConnectionThreads.h.
+#pragma once
+
+#include <cstdint>
+
+constexpr uint32_t AnyGeneration = 0;
+
+// Ends the connection in a slot. With a generation, only that connection of the
+// slot is ended: a late call from a finished thread never ends a newer one.
+void Quit(int slot, uint32_t generation = AnyGeneration);
+
+// Ends every connection in use ("clear", and the first step of shutdown).
+void QuitEveryConnection();
+
+// The slot's current generation (which connection it serves).
+uint32_t SlotGeneration(int slot);
