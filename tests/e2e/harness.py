@@ -1,10 +1,9 @@
-"""End-to-end harness: runs the real vostrine binary in a scratch working
-directory with a generated ./config and root tree, types on its console, reads
-what it prints, and talks FTP to it over loopback.
-
-Every server started through `Vostrine` is stopped when its test ends, failed
-or not, and a sanitizer report or a non-zero exit fails the test.
-"""
+# End-to-end harness: runs the real vostrine binary in a scratch working
+# directory with a generated ./config and root tree, types on its console, reads
+# what it prints, and talks FTP to it over loopback.
+#
+# Every server started through `Vostrine` is stopped when its test ends, failed
+# or not, and a sanitizer report or a non-zero exit fails the test.
 
 import os
 import re
@@ -27,14 +26,14 @@ SANITIZER_REPORT = re.compile(rb"Sanitizer|runtime error:|LeakSanitizer")
 
 
 def free_port():
-    """A TCP port nothing listens on right now."""
+    # A TCP port nothing listens on right now.
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         return probe.getsockname()[1]
 
 
 def listening(port):
-    """True when some socket listens on the TCP port (from /proc/net/tcp)."""
+    # True when some socket listens on the TCP port (from /proc/net/tcp).
     wanted = ":%04X" % port
     with open("/proc/net/tcp") as table:
         for row in table.readlines()[1:]:
@@ -61,7 +60,7 @@ def server(port, name="Test", state=1, ip="NULL", max_connections=10, welcome="W
 
 def user(name, password="NULL", max_connections=5, root="root", enabled=1, server_id=0, group=None,
          directories=None):
-    """A user's values; group other than None writes that marker and no settings."""
+    # A user's values; group other than None writes that marker and no settings.
     values = [name, password, server_id, enabled]
     if group is not None:
         return values + [group]
@@ -85,8 +84,7 @@ def config_text(servers, users, group_count=0):
 # ---- the server process ---------------------------------------------------
 
 class Vostrine:
-    """One vostrine process in its own scratch working directory."""
-
+    # One vostrine process in its own scratch working directory.
     def __init__(self, test, config=None, servers=None, users=None, files=None, start=True):
         self.test = test
         self.workdir = tempfile.mkdtemp(prefix="vostrine-e2e-")
@@ -113,7 +111,7 @@ class Vostrine:
         return os.path.join(self.root, relative)
 
     def put(self, relative, content):
-        """Creates a file (bytes or str) or, for a name ending in "/", a directory."""
+        # Creates a file (bytes or str) or, for a name ending in "/", a directory.
         full = self.path(relative)
         if relative.endswith("/"):
             os.makedirs(full, exist_ok=True)
@@ -149,18 +147,24 @@ class Vostrine:
             return bytes(self._out)
 
     def mark(self):
-        """Position in the output; wait_for(..., since=mark) looks only after it."""
+        # Position in the output; wait_for(..., since=mark) looks only after it.
         return len(self.output())
 
     def wait_for(self, text, since=0, timeout=WAIT):
-        """Waits until the console output after `since` holds text; returns the end of the match."""
+        # Waits until the console output after `since` holds text (or matches a
+        # compiled pattern); returns the end of the match.
         needle = text.encode() if isinstance(text, str) else text
         deadline = time.monotonic() + timeout
         with self._changed:
             while True:
-                found = self._out.find(needle, since)
-                if found >= 0:
-                    return found + len(needle)
+                if isinstance(needle, re.Pattern):
+                    match = needle.search(bytes(self._out), since)
+                    if match:
+                        return match.end()
+                else:
+                    found = self._out.find(needle, since)
+                    if found >= 0:
+                        return found + len(needle)
                 left = deadline - time.monotonic()
                 if left <= 0:
                     raise AssertionError("console never showed %r; it shows:\n%s"
@@ -176,7 +180,7 @@ class Vostrine:
         return port
 
     def view(self, what):
-        """Types "view <what>" and returns the text of the view."""
+        # Types "view <what>" and returns the text of the view.
         count_line = {"conn": "ConnectionCount:", "server": "ServerCount:", "user": "UserCount:"}[what]
         since = self.mark()
         self.type("view %s\n" % what)
@@ -185,7 +189,7 @@ class Vostrine:
         return self.output()[start:end - len("Vostrine>")].decode()
 
     def field(self, what, index, name):
-        """One number of a view, such as field("conn", 0, "InUsed")."""
+        # One number of a view, such as field("conn", 0, "InUsed").
         header = {"conn": "Connection", "server": "Server", "user": "User"}[what]
         text = self.view(what)
         block = text.split("%s[%d]:\n" % (header, index), 1)[1]
@@ -196,7 +200,7 @@ class Vostrine:
                    what="%s[%d].%s == %d" % (what, index, name, value))
 
     def finish(self, timeout=WAIT):
-        """Waits for the process to end on its own; returns its exit status."""
+        # Waits for the process to end on its own; returns its exit status.
         try:
             status = self.process.wait(timeout)
             time.sleep(0.05)  # let the pumps take the last bytes
@@ -207,7 +211,7 @@ class Vostrine:
             raise AssertionError("vostrine did not end within %.0f s" % timeout)
 
     def close(self):
-        """Types "close" and answers the pause; returns the exit status."""
+        # Types "close" and answers the pause; returns the exit status.
         self.type("close\n\n")
         return self.finish()
 
@@ -215,7 +219,7 @@ class Vostrine:
         self.process.send_signal(number)
 
     def stop(self):
-        """Stops the process if it still runs and checks it ended cleanly."""
+        # Stops the process if it still runs and checks it ended cleanly.
         if self.process is None:
             return
         if self.process.poll() is None:
@@ -246,10 +250,9 @@ class Vostrine:
 # ---- a raw FTP client -----------------------------------------------------
 
 class Client:
-    """A control connection that sends exact bytes and reads exact reply lines."""
-
-    def __init__(self, port, greet=True):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=WAIT)
+    # A control connection that sends exact bytes and reads exact reply lines.
+    def __init__(self, port, greet=True, host="127.0.0.1"):
+        self.sock = socket.create_connection((host, port), timeout=WAIT)
         self.pending = b""
         if greet:
             self.greeting = self.line()
@@ -258,7 +261,7 @@ class Client:
         self.sock.sendall(raw if isinstance(raw, bytes) else raw.encode())
 
     def line(self):
-        """The next reply line with its line end, as bytes."""
+        # The next reply line with its line end, as bytes.
         while b"\n" not in self.pending:
             chunk = self.sock.recv(65536)
             if not chunk:
@@ -268,7 +271,7 @@ class Client:
         return line + b"\n"
 
     def cmd(self, text):
-        """Sends one command line and returns its reply as text."""
+        # Sends one command line and returns its reply as text.
         self.send(text + "\r\n")
         return self.line().decode(errors="replace")
 
@@ -279,7 +282,7 @@ class Client:
         return self
 
     def pasv(self):
-        """Sends PASV and returns a connected data socket."""
+        # Sends PASV and returns a connected data socket.
         reply = self.cmd("PASV")
         numbers = [int(n) for n in re.search(r"\((\d+),(\d+),(\d+),(\d+),(\d+),(\d+)\)", reply).groups()]
         data = socket.create_connection((".".join(map(str, numbers[:4])), numbers[4] * 256 + numbers[5]),
@@ -287,8 +290,8 @@ class Client:
         return data
 
     def closed(self, wait=WAIT):
-        """True when the server has closed the connection within `wait` seconds
-        (after any pending lines, which are kept)."""
+        # True when the server has closed the connection within `wait` seconds
+        # (after any pending lines, which are kept).
         self.sock.settimeout(wait)
         try:
             while True:
@@ -308,7 +311,7 @@ class Client:
 
 
 def receive_all(data):
-    """Reads a data connection to its end."""
+    # Reads a data connection to its end.
     chunks = []
     while True:
         chunk = data.recv(1 << 20)
@@ -319,8 +322,7 @@ def receive_all(data):
 
 
 class ServerTest(unittest.TestCase):
-    """A test case with helpers to start servers."""
-
+    # A test case with helpers to start servers.
     def serve(self, users=None, files=None, **server_options):
         port = free_port()
         if users is None:

@@ -1,6 +1,7 @@
-"""The operator's console as an operator types it: start-up, the three views,
-the console's words, and the ways the program ends."""
+# The operator's console as an operator types it: start-up, the three views,
+# the console's words, and the ways the program ends.
 
+import os
 import re
 import signal
 import time
@@ -10,11 +11,22 @@ from harness import ServerTest, Vostrine, WAIT, config_text, free_port, server, 
 
 
 class StartUp(ServerTest):
-    def test_missing_config_ends_at_once(self):
-        srv = Vostrine(self)  # no ./config in its working directory
-        self.assertEqual(srv.finish(), 0)
-        time.sleep(0.05)
-        self.assertEqual(srv.output(), b"Load Data false...")
+    def test_missing_or_unreadable_config_ends_at_once(self):
+        for make in (lambda workdir: None, lambda workdir: os.mkdir(os.path.join(workdir, "config"))):
+            srv = Vostrine(self, start=False)  # no ./config, or a directory in its place
+            make(srv.workdir)
+            srv.start()
+            self.assertEqual(srv.finish(), 0)
+            time.sleep(0.05)
+            self.assertEqual(srv.output(), b"Load Data false...")
+
+    def test_a_value_of_255_characters_ended_by_cr_lf_is_not_cut(self):
+        welcome = "w" * 255
+        config = config_text([server(free_port(), welcome=welcome)], []).replace("\n", "\r\n")
+        srv = Vostrine(self, config=config)
+        srv.wait_for("Vostrine>")
+        self.assertNotIn(b"longer than", srv.output())
+        self.assertIn(("\tWelcomeText:%s\n" % welcome).encode(), srv.view("server").encode())
 
     def test_refused_config_names_the_value_then_ends(self):
         # The loader's rules are unit-tested; here, what the operator sees.

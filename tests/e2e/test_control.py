@@ -1,5 +1,5 @@
-"""Control connections over real sockets: greeting, framing, the login gate,
-connection limits, slots under concurrency, "clear" and "close"."""
+# Control connections over real sockets: greeting, framing, the login gate,
+# connection limits, slots under concurrency, "clear" and "close".
 
 import os
 import resource
@@ -13,7 +13,7 @@ from harness import Client, ServerTest, Vostrine, WAIT, free_port, server, user
 
 
 def abort(sock):
-    """Closes a socket with a reset instead of an orderly close."""
+    # Closes a socket with a reset instead of an orderly close.
     sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
     sock.close()
 
@@ -46,14 +46,12 @@ class GreetingAndGate(ServerTest):
         self.assertEqual(c.cmd("\r"), "500 Syntax error, command unrecognized.\r\n")
         self.assertEqual(c.cmd("NOOP"), "200 OK\r\n")
 
-    def test_keyword_and_argument_cutting(self):
+    def test_keyword_upper_cased_argument_kept_in_the_echo(self):
+        # The cutting rules are unit-tested; here, what the console shows.
         srv = self.serve()
         c = self.connect(srv).login("alice", "secret")
-        self.assertEqual(c.cmd("TYPE I "), "200 Type set to I \r\n")
-        self.assertEqual(c.cmd("TYPE  A"), "200 Type set to  A\r\n")
-        self.assertEqual(c.cmd("TYPE"), "200 Type set to \r\n")
-        self.assertEqual(c.cmd("type A\rrest"), "200 Type set to A\r\n")
-        srv.wait_for(":TYPE A\r\n")
+        self.assertEqual(c.cmd("type  A "), "200 Type set to  A \r\n")
+        srv.wait_for(":TYPE  A \r\n")
 
 
 class Framing(ServerTest):

@@ -1,6 +1,6 @@
-"""The idle supervisor in real time: silent connections and stalled transfers
-go after 120 seconds; active connections and moving transfers stay. (Its pass
-is also driven directly by the unit tests.)"""
+# The idle supervisor in real time: silent connections and stalled transfers
+# go after 120 seconds; active connections and moving transfers stay. (Its pass
+# is also driven directly by the unit tests.)
 
 import socket
 import time
@@ -10,7 +10,7 @@ from harness import ServerTest, user
 
 
 def dropped(client):
-    """True once the server has closed the client's control connection."""
+    # True once the server has closed the client's control connection.
     return client.closed(wait=0.05)
 
 

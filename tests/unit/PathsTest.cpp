@@ -1,18 +1,17 @@
-// Path confinement and the listing's columns, the parts that must hold for
-// every input rather than for the few a client test sends.
+// Path confinement, CWD's walk and the listing's columns: the rules that must
+// hold for every input rather than for the few a client test sends.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 
-#include "DataConnection/DataConnection.h"
 #include "FileSystem/Listing.h"
 #include "FileSystem/Paths.h"
-#include "tests/unit/TestFiles.h"
 
 namespace {
 
-std::string Join(const char* root, const char* base, const char* relative, size_t size = 1024) {
+std::string Join(const char* root, const char* base, const std::string& relative, size_t size = 1024) {
     char buffer[1024];
     if (!JoinBelowRoot(root, base, relative, buffer, size)) return "<refused>";
     return buffer;
@@ -21,71 +20,137 @@ std::string Join(const char* root, const char* base, const char* relative, size_
 }  // namespace
 
 TEST(JoinBelowRoot, ResolvesDotsAndNeverClimbsAboveTheRoot) {
-    EXPECT_EQ(Join("R", "", ""), "R");
-    EXPECT_EQ(Join("R", "/pub", "a.txt"), "R/pub/a.txt");
-    EXPECT_EQ(Join("R", "/pub", "../docs/./d.txt"), "R/docs/d.txt");
-    EXPECT_EQ(Join("R", "/pub/..", "x"), "R/x");
-    EXPECT_EQ(Join("R", "//pub//", "//x//"), "R/pub/x");
-    EXPECT_EQ(Join("E:/", "", "pub"), "E://pub");
-    EXPECT_EQ(Join("E:/", "/pub", ".."), "E:/");
-    EXPECT_EQ(Join("R", "", ".."), "<refused>");
-    EXPECT_EQ(Join("R", "/pub", "../.."), "<refused>");
-    EXPECT_EQ(Join("R", "/pub/..", ".."), "<refused>");
-    EXPECT_EQ(Join("R", "", "a/../../x"), "<refused>");
-    EXPECT_EQ(Join("R", "", "..."), "R/...");  // only ".." itself climbs
-    EXPECT_EQ(Join("../above", "", "x"), "../above/x");  // the root itself is the operator's
+    struct Case {
+        const char* Root;
+        const char* Base;
+        std::string Relative;
+        std::string Expected;
+        size_t Size = 1024;
+    };
+    const Case cases[] = {
+        {"R", "", "", "R"},
+        {"R", "/pub", "a.txt", "R/pub/a.txt"},
+        {"R", "/pub", "../docs/./d.txt", "R/docs/d.txt"},
+        {"R", "/pub/..", "x", "R/x"},
+        {"R", "//pub//", "//x//", "R/pub/x"},
+        {"E:/", "", "pub", "E://pub"},
+        {"E:/", "/pub", "..", "E:/"},
+        {"R", "", "..", "<refused>"},
+        {"R", "/pub", "../..", "<refused>"},
+        {"R", "/pub/..", "..", "<refused>"},
+        {"R", "", "a/../../x", "<refused>"},
+        {"R", "", "...", "R/..."},                // only ".." itself climbs
+        {"../above", "", "x", "../above/x"},      // the root itself is the operator's
+        {"R", "", "abcd", "R/abcd", 7},
+        {"R", "", "abcde", "<refused>", 7},       // one more than fits
+        {"R", "", std::string(2000, 'x'), "<refused>"},
+        {"R", "", std::string(600, 'x') + "/../" + std::string(600, 'y'), "R/" + std::string(600, 'y')},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Join(c.Root, c.Base, c.Relative, c.Size), c.Expected) << c.Root << " " << c.Base << " " << c.Relative;
 }
 
-TEST(JoinBelowRoot, RefusesWhatDoesNotFit) {
-    EXPECT_EQ(Join("R", "", "abcd", 7), "R/abcd");
-    EXPECT_EQ(Join("R", "", "abcde", 7), "<refused>");
-    EXPECT_EQ(Join("R", "", std::string(2000, 'x').c_str()), "<refused>");
-    EXPECT_EQ(Join("R", "", (std::string(600, 'x') + "/../" + std::string(600, 'y')).c_str()),
-              "R/" + std::string(600, 'y'));
+TEST(BuildLocalPath, SlashNamesCountFromTheRoot) {
+    char path[PathSize];
+    ASSERT_TRUE(BuildLocalPath("R", "R/pub", "a.txt", path, sizeof path));
+    EXPECT_STREQ(path, "R/pub/a.txt");
+    ASSERT_TRUE(BuildLocalPath("R", "R/pub", "/a.txt", path, sizeof path));
+    EXPECT_STREQ(path, "R/a.txt");
+    ASSERT_TRUE(BuildLocalPath("R", "R/pub/../docs", "d.txt", path, sizeof path));
+    EXPECT_STREQ(path, "R/docs/d.txt");
+    EXPECT_FALSE(BuildLocalPath("R", "R/pub", "../../x", path, sizeof path));
 }
 
-TEST(Listing, LinesHaveTheirColumns) {
+namespace {
+
+// The directories of the tree below root "R" that the walk moves through.
+bool FakeDirectory(const char* path) {
+    static const std::set<std::string> directories = {"R", "R/pub", "R/pub/incoming", "R/docs"};
+    return directories.count(path) > 0;
+}
+
+}  // namespace
+
+TEST(ChangeDirectory, WalksLikeAClientExpects) {
+    struct Step {
+        const char* Argument;
+        const char* Current;  // after the step; null when CWD fails
+        const char* Local;
+        const char* Quoted;   // the rewritten argument a failure quotes
+    };
+    const Step walk[] = {
+        {"pub", "/pub", "R/pub", nullptr},
+        {"incoming", "/pub/incoming", "R/pub/incoming", nullptr},
+        {"/", "/", "R", nullptr},
+        {"pub/incoming", "/pub/incoming", "R/pub/incoming", nullptr},
+        {"", "/", "R", nullptr},
+        {"\\pub\\", "/pub", "R/pub", nullptr},
+        {"docs", "/docs", "R/docs", nullptr},  // not in /pub: found below the root
+        {"\\", "/", "R", nullptr},
+        {"docs/", "/docs", "R/docs", nullptr},
+        {"/pub", "/pub", "R/pub", nullptr},
+        {"/incoming", nullptr, nullptr, "incoming"},  // a leading "/" looks only below the root
+        {"pub/../docs", "/pub/../docs", "R/pub/../docs", nullptr},  // not below /pub: from the root, as given
+        {"/", "/", "R", nullptr},
+        {"..", nullptr, nullptr, ".."},
+        {"/../x", nullptr, nullptr, "../x"},
+        {"\\nowhere\\deep\\", nullptr, nullptr, "nowhere/deep"},
+    };
+    DirectoryTexts at;
+    std::strcpy(at.Local, "R");
+    std::strcpy(at.Current, "/");
+    for (const Step& step : walk) {
+        char argument[PathSize];
+        std::strcpy(argument, step.Argument);
+        DirectoryTexts to;
+        bool moved = ChangeDirectory("R", at, argument, &to, FakeDirectory);
+        ASSERT_EQ(moved, step.Current != nullptr) << step.Argument;
+        if (!moved) {
+            EXPECT_STREQ(argument, step.Quoted) << step.Argument;
+            continue;
+        }
+        EXPECT_STREQ(to.Current, step.Current) << step.Argument;
+        EXPECT_STREQ(to.Local, step.Local) << step.Argument;
+        at = to;
+    }
+}
+
+TEST(ChangeDirectory, ANameThatDoesNotFitBelowTheCurrentDirectoryIsTriedFromTheRoot) {
+    DirectoryTexts at;
+    std::strcpy(at.Local, ("R/" + std::string(1000, 'd')).c_str());
+    std::strcpy(at.Current, ("/" + std::string(1000, 'd')).c_str());
+    auto everything = [](const char*) { return true; };
+    char argument[PathSize] = "longer-than-what-is-left";
+    DirectoryTexts to;
+    ASSERT_TRUE(ChangeDirectory("R", at, argument, &to, everything));
+    EXPECT_STREQ(to.Current, "/longer-than-what-is-left");
+    std::string huge(1022, 'h');  // "R/" and this: one more than fits
+    std::strcpy(argument, huge.c_str());
+    EXPECT_FALSE(ChangeDirectory("R", at, argument, &to, everything));
+}
+
+TEST(Listing, LinesHaveTheirColumnsAndNeverOverrunTheBuffer) {
     char text[1024] = "";
     ListingText listing{text, sizeof text};
     time_t march7 = 1141732800;  // 7 March 2006, noon UTC: the 7th in every time zone
     ASSERT_TRUE(BuildDirectoryUnit(listing, "docs", march7));
     ASSERT_TRUE(BuildFileUnit(listing, "a b.txt", march7, 1234));
-    ASSERT_TRUE(BuildFileUnit(listing, "big", march7, 3221225477LL));
+    ASSERT_TRUE(BuildFileUnit(listing, "big", march7, 5368709123LL));
     EXPECT_STREQ(text,
                  "dr-xr-xr-x   1 owner    group               0 Mar 07  2006 docs\r\n"
                  "-r-xr-xr-x   1 owner    group            1234 Mar 07  2006 a b.txt\r\n"
-                 "-r-xr-xr-x   1 owner    group      3221225477 Mar 07  2006 big\r\n");
+                 "-r-xr-xr-x   1 owner    group      5368709123 Mar 07  2006 big\r\n");
     EXPECT_EQ(listing.Used, std::strlen(text));
-    EXPECT_EQ(std::string(text).find("docs"), 59u);  // the name from column 60
-}
 
-TEST(Listing, NeverOverrunsItsBuffer) {
-    char text[100] = "";
-    ListingText listing{text, sizeof text};
-    EXPECT_TRUE(BuildFileUnit(listing, "first", 0, 1));
-    size_t used = listing.Used;
-    EXPECT_FALSE(BuildFileUnit(listing, "second-line-that-does-not-fit", 0, 1));
-    EXPECT_EQ(listing.Used, used);
-    EXPECT_EQ(std::strlen(text), used);
-}
+    char small[100] = "";
+    ListingText tight{small, sizeof small};
+    EXPECT_TRUE(BuildFileUnit(tight, "first", 0, 1));
+    size_t used = tight.Used;
+    EXPECT_FALSE(BuildFileUnit(tight, "second-line-that-does-not-fit", 0, 1));
+    EXPECT_EQ(tight.Used, used);
+    EXPECT_EQ(std::strlen(small), used);
 
-TEST(ListingDate, UsesEnglishMonthsAndFourDigitYears) {
     char date[13];
-    FormatListingDate(1141732800, date);
-    EXPECT_STREQ(date, "Mar 07  2006");
     FormatListingDate(1703505600, date);  // 25 December 2023, noon UTC
     EXPECT_STREQ(date, "Dec 25  2023");
-}
-
-TEST(PortArgument, AcceptsSixNumbersOnly) {
-    uint8_t n[6];
-    ASSERT_TRUE(ParsePortArgument("192,168,1,20,0,21", n));
-    EXPECT_EQ(n[0], 192);
-    EXPECT_EQ(n[3], 20);
-    EXPECT_EQ(n[5], 21);
-    EXPECT_TRUE(ParsePortArgument(" 127, 0, 0, 1, 4, 1 ", n));
-    EXPECT_EQ(n[4], 4);
-    for (const char* bad : {"", "1,2,3,4,5", "1,2,3,4,5,6,7", "1,2,3,4,256,1", "1,2,3,4,5,-6", "a,b,c,d,e,f",
-                            "1,2,3,4,5,6x", "1,,3,4,5,6", "1000,2,3,4,5,6", "1 ,2,3,4,5,6"})
-        EXPECT_FALSE(ParsePortArgument(bad, n)) << bad;
 }
