@@ -15,19 +15,13 @@ TEST(ParseCommandLine, CutsKeywordAndArgument) {
         std::string Argument;
     };
     const Case cases[] = {
-        {"user anonymous", "USER", "anonymous"},
-        {"NOOP", "NOOP", ""},
-        {"TYPE I ", "TYPE", "I "},            // trailing blanks belong to the argument
-        {"CWD  pub", "CWD", " pub"},          // so do leading ones after the delimiter
-        {"TYPE", "TYPE", ""},
-        {"TYPE ", "TYPE", ""},
-        {"type A\rrest", "TYPE", "A"},        // the argument ends at a carriage return
-        {"PWD\tx", "PWD\tX", ""},             // a tab belongs to the keyword
-        {" NOOP", "", "NOOP"},
-        {"", "", ""},
-        {"\r", "", ""},
-        {"NOOP\rPWD", "NOOP", "PWD"},         // after a lone CR, the rest is the argument
-        {"abcdefghijklmnopqrst x", "ABCDEFGHIJKLMNO", "x"},  // 15 characters kept
+        {"user anonymous", "USER", "anonymous"}, {"NOOP", "NOOP", ""}, {"TYPE", "TYPE", ""}, {"TYPE ", "TYPE", ""},
+        {"TYPE I ", "TYPE", "I "}, {"CWD  pub", "CWD", " pub"},  // blanks after the delimiter are the argument's
+        {"type A\rrest", "TYPE", "A"},                          // the argument ends at a carriage return
+        {"NOOP\rPWD", "NOOP", "PWD"},                           // after a lone CR, the rest is the argument
+        {"PWD\tx", "PWD\tX", ""},                               // a tab belongs to the keyword
+        {" NOOP", "", "NOOP"}, {"", "", ""}, {"\r", "", ""},
+        {"abcdefghijklmnopqrst x", "ABCDEFGHIJKLMNO", "x"},      // 15 characters kept
         {"RETR \xc3\xa9t\xc3\xa9.txt", "RETR", "\xc3\xa9t\xc3\xa9.txt"},
     };
     for (const Case& c : cases) {
@@ -53,24 +47,13 @@ TEST(PortArgument, AcceptsSixNumbersFrom0To255Only) {
         uint8_t First, Fifth, Sixth;
     };
     const Case cases[] = {
-        {"192,168,1,20,0,21", true, 192, 0, 21},
-        {" 127, 0, 0, 1, 4, 1 ", true, 127, 4, 1},
-        {"+127,0,0,1,+4,+1", true, 127, 4, 1},
-        {"0127,0,0,1,4,1", true, 127, 4, 1},
-        {"-0,0,0,1,4,1", true, 0, 4, 1},
-        {"", false, 0, 0, 0},
-        {"1,2,3,4,5", false, 0, 0, 0},
-        {"1,2,3,4,5,6,7", false, 0, 0, 0},
-        {"1,2,3,4,256,1", false, 0, 0, 0},
-        {"1,2,3,4,5,-6", false, 0, 0, 0},
-        {"a,b,c,d,e,f", false, 0, 0, 0},
-        {"1,2,3,4,5,6x", false, 0, 0, 0},
-        {"1,,3,4,5,6", false, 0, 0, 0},
-        {"1000,2,3,4,5,6", false, 0, 0, 0},
-        {"99999999999999999999,2,3,4,5,6", false, 0, 0, 0},
-        {"1 ,2,3,4,5,6", false, 0, 0, 0},
-        {"+,2,3,4,5,6", false, 0, 0, 0},
-        {"++1,2,3,4,5,6", false, 0, 0, 0},
+        {"192,168,1,20,0,21", true, 192, 0, 21}, {" 127, 0, 0, 1, 4, 1 ", true, 127, 4, 1},
+        {"+127,0,0,1,+4,+1", true, 127, 4, 1}, {"0127,0,0,1,4,1", true, 127, 4, 1}, {"-0,0,0,1,4,1", true, 0, 4, 1},
+        {"", false, 0, 0, 0}, {"1,2,3,4,5", false, 0, 0, 0}, {"1,2,3,4,5,6,7", false, 0, 0, 0},
+        {"1,2,3,4,256,1", false, 0, 0, 0}, {"1,2,3,4,5,-6", false, 0, 0, 0}, {"a,b,c,d,e,f", false, 0, 0, 0},
+        {"1,2,3,4,5,6x", false, 0, 0, 0}, {"1,,3,4,5,6", false, 0, 0, 0}, {"1000,2,3,4,5,6", false, 0, 0, 0},
+        {"99999999999999999999,2,3,4,5,6", false, 0, 0, 0}, {"1 ,2,3,4,5,6", false, 0, 0, 0},
+        {"+,2,3,4,5,6", false, 0, 0, 0}, {"++1,2,3,4,5,6", false, 0, 0, 0},
     };
     for (const Case& c : cases) {
         uint8_t n[6] = {};
@@ -88,17 +71,11 @@ TEST(Address, ParsesAndFormatsBothFamilies) {
         AddressFamily Family;
         const char* Formatted;
     };
+    const AddressFamily none = AddressFamily::None, v4 = AddressFamily::IPv4, v6 = AddressFamily::IPv6;
     const Case cases[] = {
-        {"127.0.0.1", AddressFamily::IPv4, "127.0.0.1"},
-        {"0.0.0.0", AddressFamily::IPv4, "0.0.0.0"},
-        {"::1", AddressFamily::IPv6, "::1"},
-        {"2001:DB8:0:0:0:0:0:1", AddressFamily::IPv6, "2001:db8::1"},
-        {"::ffff:10.0.0.1", AddressFamily::IPv6, "::ffff:10.0.0.1"},
-        {"256.0.0.1", AddressFamily::None, ""},
-        {"127.0.0", AddressFamily::None, ""},
-        {"[::1]", AddressFamily::None, ""},
-        {"::1%lo", AddressFamily::None, ""},
-        {"", AddressFamily::None, ""},
+        {"127.0.0.1", v4, "127.0.0.1"}, {"0.0.0.0", v4, "0.0.0.0"}, {"::1", v6, "::1"},
+        {"2001:DB8:0:0:0:0:0:1", v6, "2001:db8::1"}, {"::ffff:10.0.0.1", v6, "::ffff:10.0.0.1"},
+        {"256.0.0.1", none, ""}, {"127.0.0", none, ""}, {"[::1]", none, ""}, {"::1%lo", none, ""}, {"", none, ""},
     };
     for (const Case& c : cases) {
         NetAddress address;

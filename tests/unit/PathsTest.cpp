@@ -28,21 +28,13 @@ TEST(JoinBelowRoot, ResolvesDotsAndNeverClimbsAboveTheRoot) {
         size_t Size = 1024;
     };
     const Case cases[] = {
-        {"R", "", "", "R"},
-        {"R", "/pub", "a.txt", "R/pub/a.txt"},
-        {"R", "/pub", "../docs/./d.txt", "R/docs/d.txt"},
-        {"R", "/pub/..", "x", "R/x"},
-        {"R", "//pub//", "//x//", "R/pub/x"},
-        {"E:/", "", "pub", "E://pub"},
-        {"E:/", "/pub", "..", "E:/"},
-        {"R", "", "..", "<refused>"},
-        {"R", "/pub", "../..", "<refused>"},
-        {"R", "/pub/..", "..", "<refused>"},
-        {"R", "", "a/../../x", "<refused>"},
+        {"R", "", "", "R"}, {"R", "/pub", "a.txt", "R/pub/a.txt"}, {"R", "/pub", "../docs/./d.txt", "R/docs/d.txt"},
+        {"R", "/pub/..", "x", "R/x"}, {"R", "//pub//", "//x//", "R/pub/x"}, {"E:/", "", "pub", "E://pub"},
+        {"E:/", "/pub", "..", "E:/"}, {"R", "", "..", "<refused>"}, {"R", "/pub", "../..", "<refused>"},
+        {"R", "/pub/..", "..", "<refused>"}, {"R", "", "a/../../x", "<refused>"},
         {"R", "", "...", "R/..."},                // only ".." itself climbs
         {"../above", "", "x", "../above/x"},      // the root itself is the operator's
-        {"R", "", "abcd", "R/abcd", 7},
-        {"R", "", "abcde", "<refused>", 7},       // one more than fits
+        {"R", "", "abcd", "R/abcd", 7}, {"R", "", "abcde", "<refused>", 7},  // one more than fits
         {"R", "", std::string(2000, 'x'), "<refused>"},
         {"R", "", std::string(600, 'x') + "/../" + std::string(600, 'y'), "R/" + std::string(600, 'y')},
     };
@@ -79,21 +71,14 @@ TEST(ChangeDirectory, WalksLikeAClientExpects) {
         const char* Quoted;   // the rewritten argument a failure quotes
     };
     const Step walk[] = {
-        {"pub", "/pub", "R/pub", nullptr},
-        {"incoming", "/pub/incoming", "R/pub/incoming", nullptr},
-        {"/", "/", "R", nullptr},
-        {"pub/incoming", "/pub/incoming", "R/pub/incoming", nullptr},
-        {"", "/", "R", nullptr},
+        {"pub", "/pub", "R/pub", nullptr}, {"incoming", "/pub/incoming", "R/pub/incoming", nullptr},
+        {"/", "/", "R", nullptr}, {"pub/incoming", "/pub/incoming", "R/pub/incoming", nullptr}, {"", "/", "R", nullptr},
         {"\\pub\\", "/pub", "R/pub", nullptr},
         {"docs", "/docs", "R/docs", nullptr},  // not in /pub: found below the root
-        {"\\", "/", "R", nullptr},
-        {"docs/", "/docs", "R/docs", nullptr},
-        {"/pub", "/pub", "R/pub", nullptr},
+        {"\\", "/", "R", nullptr}, {"docs/", "/docs", "R/docs", nullptr}, {"/pub", "/pub", "R/pub", nullptr},
         {"/incoming", nullptr, nullptr, "incoming"},  // a leading "/" looks only below the root
         {"pub/../docs", "/pub/../docs", "R/pub/../docs", nullptr},  // not below /pub: from the root, as given
-        {"/", "/", "R", nullptr},
-        {"..", nullptr, nullptr, ".."},
-        {"/../x", nullptr, nullptr, "../x"},
+        {"/", "/", "R", nullptr}, {"..", nullptr, nullptr, ".."}, {"/../x", nullptr, nullptr, "../x"},
         {"\\nowhere\\deep\\", nullptr, nullptr, "nowhere/deep"},
     };
     DirectoryTexts at;
