@@ -6,6 +6,7 @@
 #include "Connection/Replies.h"
 #include "Connection/Session.h"
 #include "core/Log.h"
+#include "core/Options.h"
 #include "core/Records.h"
 #include "core/Slots.h"
 #include "platform/System.h"
@@ -16,37 +17,35 @@ namespace {
 // or when the program stops.
 bool ConnectionGoesOn(const Session& session) { return FTPOK && session.Serving(); }
 
+// Runs the lines that arrived while a transfer went on, in order.
+void RunLaterLines(Session& session) {
+    ControlInput& input = session.Input;
+    for (size_t i = 0; i < input.Later.size() && ConnectionGoesOn(session); ++i) {
+        if (input.Later[i].TooLong) Reply(session, Replies::SyntaxError);
+        else RunCommandLine(session, input.Later[i].Text);
+    }
+    input.Later.clear();
+    input.Later.shrink_to_fit();  // an idle connection holds no such memory
+    input.LaterBytes = 0;
+}
+
 // Reads commands until the connection ends. Every complete line is one
 // command, in order; a line may arrive over several receives.
 void ServeCommands(Session& session) {
-    char received[2 * (CommandLineLimit + 2)];
-    size_t held = 0;           // bytes of an unfinished line kept from earlier receives
-    bool discarding = false;   // inside a line too long to run
+    ControlInput& input = session.Input;
     while (ConnectionGoesOn(session)) {
-        NetResult got = session.Control.Read(received + held, sizeof received - held, session.WakeFd);
-        if (!got.Ok()) return;
-        held += got.Count;
-        size_t start = 0;
-        while (const char* end = static_cast<const char*>(std::memchr(received + start, '\n', held - start))) {
-            size_t lineEnd = static_cast<size_t>(end - received);
-            size_t length = lineEnd - start;
-            if (length > 0 && received[lineEnd - 1] == '\r') --length;
-            if (discarding) discarding = false;  // the end of a line already refused
-            else if (length > CommandLineLimit) Reply(session, Replies::SyntaxError);
-            else RunCommandLine(session, std::string_view(received + start, length));
-            start = lineEnd + 1;
-            if (!ConnectionGoesOn(session)) return;
+        std::string_view line;
+        switch (TakeLine(input, &line)) {
+            case LineStatus::Line: RunCommandLine(session, line); break;
+            case LineStatus::TooLong: Reply(session, Replies::SyntaxError); break;
+            case LineStatus::NeedMore: {
+                NetResult got = session.Control.Read(input.Free(), input.FreeSize(), session.WakeFd);
+                if (!got.Ok()) return;
+                input.Received(got.Count);
+                break;
+            }
         }
-        std::memmove(received, received + start, held - start);
-        held -= start;
-        // SECURITY: an unfinished line may not outgrow the limit; it is refused
-        // now and its bytes are dropped up to its line end.
-        size_t pending = held > 0 && received[held - 1] == '\r' ? held - 1 : held;
-        if (!discarding && pending > CommandLineLimit) {
-            Reply(session, Replies::SyntaxError);
-            discarding = true;
-        }
-        if (discarding) held = 0;
+        if (!input.Later.empty()) RunLaterLines(session);
     }
 }
 
@@ -60,16 +59,57 @@ void RunCommandLine(Session& session, std::string_view line) {
     argument[command.Argument.size()] = '\0';
 
     ConsolePrintf("<<%d:%s %s\r\n", session.Control.Fd(), command.Keyword, argument);
-    const CommandRow* row = FindCommand(command.Keyword);
+    bool extended = Extended();
+    const CommandRow* row = FindCommand(command.Keyword, extended);
     if (row == nullptr) {
         Reply(session, Replies::SyntaxError);
-    } else if (session.Record.State.load() == StateLoggedOut && !(row->Flags & BeforeLogin)) {
-        Reply(session, Replies::PleaseLogin);
-    } else {
-        if (row->Flags & CountsAsActivity) session.Record.TickCount = 0;
-        if (row->Handler != nullptr) row->Handler(session, argument);
-        else Reply(session, Replies::NotImplemented);
+        return;
     }
+    if (session.Record.State.load() == StateLoggedOut) {
+        // Before login only USER and PASS count as activity: the idle limit
+        // ends a connection that never logs in.
+        if (row->Flags & BeforeLogin) session.Record.TickCount = 0;
+        else if (!(extended && (row->Flags & BeforeLoginExtended))) {
+            Reply(session, Replies::PleaseLogin);
+            return;
+        }
+    } else if (row->Flags & CountsAsActivity) {
+        session.Record.TickCount = 0;
+    }
+    if ((row->Flags & StubWithoutExtensions) && !extended) Reply(session, Replies::NotImplemented);
+    else row->Handler(session, argument);
+}
+
+bool HearDuringTransfer(Session& session) {
+    ControlInput& input = session.Input;
+    NetResult got = session.Control.Read(input.Free(), input.FreeSize(), session.WakeFd);
+    if (got.Status == NetStatus::Woken) return false;
+    if (!got.Ok()) {
+        session.ControlEnded = true;  // nothing more to hear; the transfer goes on
+        return true;
+    }
+    input.Received(got.Count);
+    for (;;) {
+        std::string_view line;
+        LineStatus status = TakeLine(input, &line);
+        if (status == LineStatus::NeedMore) break;
+        if (status == LineStatus::Line) {
+            CommandLine command = ParseCommandLine(line);
+            const CommandRow* row = FindCommand(command.Keyword, true);
+            // ABOR at once; STAT and NOOP too, unless lines wait before them
+            // whose replies must come first.
+            bool now = row != nullptr && (row->Flags & DuringTransfer) &&
+                       (input.Later.empty() || std::string_view(command.Keyword) == "ABOR");
+            if (now) {
+                RunCommandLine(session, line);
+                continue;
+            }
+        }
+        input.Later.push_back({std::string(status == LineStatus::Line ? line : std::string_view()),
+                               status == LineStatus::TooLong});
+        input.LaterBytes += line.size() + 1;
+    }
+    return !session.AbortRequested;
 }
 
 void ConnectionInstanceProc(ConnectionStart start) {

@@ -21,3 +21,9 @@ void ConnectionInstanceProc(ConnectionStart start);
 
 // Runs one command line (without its line end) through the gate and the dispatch.
 void RunCommandLine(Session& session, std::string_view line);
+
+// Reads what the client sent while a transfer runs (the control connection
+// turned readable): ABOR, STAT and NOOP run at once, every other line waits
+// for the transfer's end. False when the transfer must stop: ABOR came, or
+// the connection is being dropped.
+bool HearDuringTransfer(Session& session);

@@ -6,6 +6,9 @@ namespace {
 
 constexpr unsigned Login = BeforeLogin | CountsAsActivity;
 constexpr unsigned Plain = CountsAsActivity;
+constexpr unsigned Stub = CountsAsActivity | StubWithoutExtensions;    // known, not implemented without them
+constexpr unsigned Extra = CountsAsActivity | ExtensionOnly;
+constexpr unsigned Early = BeforeLoginExtended;  // and counted as activity after login
 
 constexpr CommandRow commandTable[] = {
     {"USER", CommandUser, Login},
@@ -16,8 +19,8 @@ constexpr CommandRow commandTable[] = {
     {"PASV", CommandPasv, Plain},
     {"TYPE", CommandType, Plain},
     {"LIST", CommandList, Plain},
-    {"REST", nullptr, Plain},
-    {"CDUP", nullptr, Plain},
+    {"REST", CommandRest, Stub},
+    {"CDUP", CommandCdup, Stub},
     {"RETR", CommandRetr, Plain},
     {"STOR", CommandStor, Plain},
     {"SIZE", CommandSize, Plain},
@@ -26,20 +29,45 @@ constexpr CommandRow commandTable[] = {
     {"MKD", CommandMkd, Plain},
     {"RNFR", CommandRnfr, Plain},
     {"RNTO", CommandRnto, Plain},
-    {"ABOR", nullptr, Plain},
-    {"SYST", CommandSyst, Plain},
-    {"NOOP", CommandNoop, Plain},
+    {"ABOR", CommandAbor, Stub | DuringTransfer},
+    {"SYST", CommandSyst, Plain | Early},
+    {"NOOP", CommandNoop, Plain | Early | DuringTransfer},
     {"BYE", CommandQuit, Plain},
-    {"QUIT", CommandQuit, Plain},
+    {"QUIT", CommandQuit, Plain | Early},
+    // With --extensions only
+    {"FEAT", CommandFeat, Extra | Early},
+    {"OPTS", CommandOpts, Extra | Early},
+    {"HELP", CommandHelp, Extra | Early},
+    {"STAT", CommandStat, Extra | DuringTransfer},
+    {"XCUP", CommandCdup, Extra},
+    {"XCWD", CommandCwd, Extra},
+    {"XPWD", CommandPwd, Extra},
+    {"XMKD", CommandMkd, Extra},
+    {"XRMD", CommandRmd, Extra},
+    {"NLST", CommandNlst, Extra},
+    {"MLSD", CommandMlsd, Extra},
+    {"MLST", CommandMlst, Extra},
+    {"MDTM", CommandMdtm, Extra},
+    {"MFMT", CommandMfmt, Extra},
+    {"APPE", CommandAppe, Extra},
+    {"EPSV", CommandEpsv, Extra},
+    {"EPRT", CommandEprt, Extra},
+    {"MODE", CommandMode, Extra},
+    {"STRU", CommandStru, Extra},
+    {"ALLO", CommandAllo, Extra},
+    {"SITE", CommandSite, Extra},
+    {"SMNT", CommandRefused, Extra},
+    {"REIN", CommandRefused, Extra},
+    {"STOU", CommandRefused, Extra},
 };
 
 bool IsKeywordEnd(char c) { return c == ' ' || c == '\r' || c == '\n'; }
 
 }  // namespace
 
-const CommandRow* FindCommand(std::string_view keyword) {
+const CommandRow* FindCommand(std::string_view keyword, bool extensions) {
     for (const CommandRow& row : commandTable)
-        if (keyword == row.Keyword) return &row;
+        if (keyword == row.Keyword) return (row.Flags & ExtensionOnly) && !extensions ? nullptr : &row;
     return nullptr;
 }
 

@@ -11,18 +11,23 @@ struct Session;
 using CommandHandler = void (*)(Session& session, char* argument);
 
 enum CommandFlag : unsigned {
-    BeforeLogin = 1u << 0,     // passes the gate before login
-    CountsAsActivity = 1u << 1,  // resets the idle count when it passes the gate
+    BeforeLogin = 1u << 0,          // passes the gate before login
+    CountsAsActivity = 1u << 1,     // resets the idle count when it passes the gate
+    ExtensionOnly = 1u << 2,        // a command only with --extensions; otherwise unrecognized
+    StubWithoutExtensions = 1u << 3,  // without --extensions: "500 Command not implemented."
+    BeforeLoginExtended = 1u << 4,  // with --extensions, passes the gate before login (not as activity)
+    DuringTransfer = 1u << 5,       // with --extensions, runs at once while a transfer goes on
 };
 
 struct CommandRow {
     const char* Keyword;
-    CommandHandler Handler;  // none: known, and answered "500 Command not implemented."
+    CommandHandler Handler;
     unsigned Flags;
 };
 
-// The row of an upper-cased keyword; null for anything that is not a command.
-const CommandRow* FindCommand(std::string_view keyword);
+// The row of an upper-cased keyword; null for anything that is not a command
+// (with the extensions on or off, as said).
+const CommandRow* FindCommand(std::string_view keyword, bool extensions);
 
 // Longest command line, without its line end; longer ones are refused whole.
 constexpr size_t CommandLineLimit = 1023;

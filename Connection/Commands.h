@@ -30,3 +30,25 @@ void CommandPasv(Session& session, char* argument);
 void CommandList(Session& session, char* argument);
 void CommandRetr(Session& session, char* argument);
 void CommandStor(Session& session, char* argument);
+
+// With the extensions (Extensions.cpp, and beside their kin above)
+void CommandFeat(Session& session, char* argument);
+void CommandOpts(Session& session, char* argument);
+void CommandHelp(Session& session, char* argument);
+void CommandStat(Session& session, char* argument);
+void CommandAbor(Session& session, char* argument);
+void CommandMode(Session& session, char* argument);
+void CommandStru(Session& session, char* argument);
+void CommandAllo(Session& session, char* argument);
+void CommandSite(Session& session, char* argument);
+void CommandRefused(Session& session, char* argument);  // SMNT, REIN, STOU: 502
+void CommandCdup(Session& session, char* argument);
+void CommandMdtm(Session& session, char* argument);
+void CommandMfmt(Session& session, char* argument);
+void CommandMlst(Session& session, char* argument);
+void CommandRest(Session& session, char* argument);
+void CommandNlst(Session& session, char* argument);
+void CommandMlsd(Session& session, char* argument);
+void CommandAppe(Session& session, char* argument);
+void CommandEpsv(Session& session, char* argument);
+void CommandEprt(Session& session, char* argument);

@@ -8,6 +8,7 @@
 #include "Connection/CommandLoop.h"
 #include "Connection/Replies.h"
 #include "core/Log.h"
+#include "core/Options.h"
 #include "core/Records.h"
 #include "core/Slots.h"
 #include "platform/Net.h"
@@ -118,7 +119,7 @@ int CreateConnection(int serverIndex, int socket) {
 
 void RefuseConnection(int socket) {
     Descriptor refused(socket);
-    std::string_view text = Replies::TooManyUsers;
+    std::string_view text = Extended() ? Replies::TooManyUsersLine : Replies::TooManyUsers;
     ConsolePrintf(">>%d:%.*s", socket, static_cast<int>(text.size()), text.data());
     if (!NetSendAll(socket, text.data(), text.size(), -1).Ok()) ConsoleText("Send Error\r\n");
     NetShutdownReceive(socket);

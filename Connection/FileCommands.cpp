@@ -1,5 +1,6 @@
-// CWD, SIZE, DELE, RMD, MKD, RNFR and RNTO: commands on single files and
-// directories, without a data connection.
+// CWD, SIZE, DELE, RMD, MKD, RNFR and RNTO, and with the extensions CDUP,
+// MDTM, MFMT, MLST and SITE CHMOD: commands on single files and directories,
+// without a data connection.
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -7,6 +8,7 @@
 #include "Connection/Commands.h"
 #include "Connection/Replies.h"
 #include "Connection/Session.h"
+#include "FileSystem/Listing.h"
 #include "FileSystem/Paths.h"
 #include "core/Log.h"
 #include "core/Records.h"
@@ -30,7 +32,9 @@ void CommandCwd(Session& session, char* argument) {
     std::memcpy(from.Local, record.LocalDirectory, sizeof from.Local);
     std::memcpy(from.Current, record.CurrentDirectory, sizeof from.Current);
     DirectoryTexts to;
-    if (!ChangeDirectory(session.Root, from, argument, &to)) {
+    bool moved = Extended() ? ChangeDirectoryNormalised(session.Root, from, argument[0] ? argument : "/", &to)
+                            : ChangeDirectory(session.Root, from, argument, &to);
+    if (!moved) {
         ReplyWith(session, Replies::CwdFailedPrefix, argument, Replies::CwdFailedSuffix);
         return;
     }
@@ -39,7 +43,15 @@ void CommandCwd(Session& session, char* argument) {
         std::memcpy(record.LocalDirectory, to.Local, sizeof to.Local);
         std::memcpy(record.CurrentDirectory, to.Current, sizeof to.Current);
     }
-    ReplyWith(session, Replies::DirectoryChangedPrefix, to.Current, Replies::DirectoryChangedSuffix);
+    char quoted[ReplySize];
+    std::string_view current = to.Current;
+    if (Extended()) current = QuotePath(current, quoted);
+    ReplyWith(session, Replies::DirectoryChangedPrefix, current, Replies::DirectoryChangedSuffix);
+}
+
+void CommandCdup(Session& session, char*) {
+    char parent[] = "..";
+    CommandCwd(session, parent);
 }
 
 void CommandSize(Session& session, char* argument) {
@@ -75,10 +87,14 @@ void CommandRmd(Session& session, char* argument) {
 
 void CommandMkd(Session& session, char* argument) {
     LocalPath path(session, argument);
-    if (path.Valid && DirectoryCreate(path.Text))
-        ReplyWith(session, Replies::DirectoryCreatedPrefix, argument, Replies::DirectoryCreatedSuffix);
-    else
+    if (!path.Valid || !DirectoryCreate(path.Text)) {
         Reply(session, Replies::DirectoryCreateFailed);
+        return;
+    }
+    char quoted[ReplySize];
+    std::string_view name = argument;
+    if (Extended()) name = QuotePath(name, quoted);
+    ReplyWith(session, Replies::DirectoryCreatedPrefix, name, Replies::DirectoryCreatedSuffix);
 }
 
 void CommandRnfr(Session& session, char* argument) {
@@ -106,4 +122,101 @@ void CommandRnto(Session& session, char* argument) {
         Reply(session, Replies::Renamed);
     else
         Reply(session, Replies::RenameFailed);
+}
+
+namespace {
+
+// Whether a regular file is at the path; what stat says of it goes to *entry.
+bool RegularFile(const LocalPath& path, DirectoryEntry* entry) {
+    return path.Valid && PathInfo(path.Text, entry) && entry->Kind == FileKind::File;
+}
+
+}  // namespace
+
+void CommandMdtm(Session& session, char* argument) {
+    DirectoryEntry entry;
+    if (!RegularFile(LocalPath(session, argument), &entry)) {
+        Reply(session, Replies::FileNotFound);
+        return;
+    }
+    char when[15];
+    FormatFactTime(entry.LastWrite, when);
+    char reply[32];
+    int length = std::snprintf(reply, sizeof reply, Replies::ModifyTimeFormat, when);
+    Reply(session, std::string_view(reply, static_cast<size_t>(length)));
+}
+
+void CommandMfmt(Session& session, char* argument) {
+    char* blank = std::strchr(argument, ' ');
+    time_t moment = 0;
+    if (blank == nullptr || !ParseFactTime(std::string_view(argument, static_cast<size_t>(blank - argument)), &moment)) {
+        Reply(session, Replies::ArgumentSyntax);
+        return;
+    }
+    const char* name = blank + 1;
+    LocalPath path(session, name);
+    DirectoryEntry entry;
+    if (!RegularFile(path, &entry)) {
+        Reply(session, Replies::FileNotFound);
+        return;
+    }
+    if (!PathSetModifyTime(path.Text, moment)) {
+        Reply(session, Replies::ModifySetFailed);
+        return;
+    }
+    char when[15];
+    FormatFactTime(moment, when);
+    char prefix[64];
+    int length = std::snprintf(prefix, sizeof prefix, Replies::ModifySetFormat, when);
+    ReplyWith(session, std::string_view(prefix, static_cast<size_t>(length)), name, "\r\n");
+}
+
+void CommandMlst(Session& session, char* argument) {
+    std::string_view name = argument[0] != '\0' ? std::string_view(argument) : session.Record.CurrentDirectory;
+    LocalPath path(session, argument);
+    DirectoryEntry entry;
+    if (!path.Valid || !PathInfo(path.Text, &entry)) {
+        Reply(session, Replies::NoSuchPath);
+        return;
+    }
+    char text[ListingLineLimit + 1024];
+    ListingText line{text, sizeof text};
+    ListingFormat format;
+    format.Style = ListingStyle::Facts;
+    format.Facts = session.Facts;
+    text[0] = ' ';  // the entry's line begins with a blank
+    line.Used = 1;
+    if (!BuildUnit(line, format, entry, name, argument[0] == '\0' ? "cdir" : nullptr)) {
+        Reply(session, Replies::NoSuchPath);
+        return;
+    }
+    ReplyWith(session, Replies::MlstStart, name, "\r\n");
+    Reply(session, std::string_view(text, line.Used));
+    Reply(session, Replies::MlstEnd);
+}
+
+void CommandSite(Session& session, char* argument) {
+    std::string_view text = argument;
+    size_t blank = text.find(' ');
+    std::string_view word = text.substr(0, blank);
+    if (word.empty()) {
+        Reply(session, Replies::ArgumentSyntax);
+        return;
+    }
+    if (word != "CHMOD" && word != "chmod") {
+        Reply(session, Replies::ParameterNotImplemented);
+        return;
+    }
+    // CHMOD octal-mode path
+    std::string_view rest = blank == std::string_view::npos ? std::string_view() : text.substr(blank + 1);
+    size_t digits = 0;
+    unsigned mode = 0;
+    while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '7' && digits < 4)
+        mode = mode * 8 + static_cast<unsigned>(rest[digits++] - '0');
+    if (digits == 0 || digits >= rest.size() || rest[digits] != ' ') {
+        Reply(session, Replies::ArgumentSyntax);
+        return;
+    }
+    LocalPath path(session, rest.data() + digits + 1);
+    Reply(session, path.Valid && PathChangeMode(path.Text, mode) ? Replies::ChmodOk : Replies::ChmodFailed);
 }

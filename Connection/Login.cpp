@@ -68,16 +68,35 @@ void CommandPass(Session& session, char* argument) {
 }
 
 void CommandPwd(Session& session, char*) {
-    ReplyWith(session, Replies::CurrentDirectoryPrefix, session.Record.CurrentDirectory,
-              Replies::CurrentDirectorySuffix);
+    char quoted[ReplySize];
+    std::string_view current = session.Record.CurrentDirectory;
+    if (Extended()) current = QuotePath(current, quoted);
+    ReplyWith(session, Replies::CurrentDirectoryPrefix, current, Replies::CurrentDirectorySuffix);
 }
 
 void CommandType(Session& session, char* argument) {
-    // Every transfer is binary; the type is only acknowledged.
-    ReplyWith(session, Replies::TypeSetPrefix, argument, Replies::TypeSetSuffix);
+    if (!Extended()) {
+        // Every transfer is binary; the type is only acknowledged.
+        ReplyWith(session, Replies::TypeSetPrefix, argument, Replies::TypeSetSuffix);
+        return;
+    }
+    std::string_view type = argument;
+    auto is = [type](std::string_view a, std::string_view b = {}) { return type == a || (!b.empty() && type == b); };
+    if (is("A", "a") || is("A N", "a n")) {
+        session.Type = TransferType::Ascii;
+        Reply(session, Replies::TypeAscii);
+    } else if (is("I", "i")) {
+        session.Type = TransferType::Binary;
+        Reply(session, Replies::TypeImage);
+    } else if (is("L 8", "l 8")) {
+        session.Type = TransferType::Binary;
+        Reply(session, Replies::TypeLocal);
+    } else {
+        Reply(session, type.empty() ? Replies::ArgumentSyntax : Replies::ParameterNotImplemented);
+    }
 }
 
-void CommandSyst(Session& session, char*) { Reply(session, Replies::System); }
+void CommandSyst(Session& session, char*) { Reply(session, Extended() ? Replies::SystemUnix : Replies::System); }
 
 void CommandNoop(Session& session, char*) { Reply(session, Replies::Ok); }
 

@@ -70,4 +70,61 @@ constexpr Text CantCreateFile = "550 Can't create file.\r\n";
 constexpr Text CantReadFile = "451 Can't read file.\r\n";
 constexpr Text CantWriteFile = "452 Can't write file.\r\n";
 
+// ---- With the extensions ----------------------------------------------
+
+constexpr Text TooManyUsersLine = "502 Too many users on this server.\r\n";
+constexpr Text SystemUnix = "215 UNIX Type: L8\r\n";
+constexpr Text FeaturesStart = "211-Features:\r\n";
+constexpr Text FeaturesList =  // before MLST's facts
+    " EPRT\r\n EPSV\r\n MDTM\r\n MFMT\r\n";
+constexpr Text FeaturesRest = " REST STREAM\r\n SIZE\r\n TVFS\r\n UTF8\r\n";
+constexpr Text FeaturesEnd = "211 End\r\n";
+constexpr Text Help =
+    "214-The following commands are recognized.\r\n"
+    " ABOR ALLO APPE BYE CDUP CWD DELE EPRT EPSV FEAT HELP LIST MDTM MFMT MKD MLSD MLST MODE\r\n"
+    " NLST NOOP OPTS PASS PASV PORT PWD QUIT REST RETR RMD RNFR RNTO SITE SIZE STAT STOR STRU\r\n"
+    " SYST TYPE USER XCUP XCWD XMKD XPWD XRMD\r\n"
+    "214 Help OK.\r\n";
+constexpr Text Utf8On = "200 UTF8 set to on\r\n";
+constexpr const char* MlstOptionsFormat = "200 MLST OPTS %s\r\n";
+constexpr Text OptionUnknown = "501 Option not understood.\r\n";
+constexpr Text ParameterNotImplemented = "504 Command not implemented for that parameter.\r\n";
+constexpr Text NotImplementedHere = "502 Command not implemented.\r\n";
+constexpr Text ArgumentSyntax = "501 Syntax error in parameters or arguments.\r\n";
+constexpr Text ModeOk = "200 Mode set to S.\r\n";
+constexpr Text StructureOk = "200 Structure set to F.\r\n";
+constexpr Text AlloOk = "202 No storage allocation necessary.\r\n";
+constexpr Text TypeAscii = "200 Type set to A\r\n";
+constexpr Text TypeImage = "200 Type set to I\r\n";
+constexpr Text TypeLocal = "200 Type set to L 8\r\n";
+constexpr Text ChmodOk = "200 SITE CHMOD command successful.\r\n";
+constexpr Text ChmodFailed = "550 SITE CHMOD command failed.\r\n";
+
+constexpr const char* RestFormat = "350 Restarting at %" PRId64 ". Send STORE or RETRIEVE to initiate transfer.\r\n";
+constexpr Text RestBeyondEnd = "554 Restart offset beyond the end of the file.\r\n";
+constexpr Text OpeningAscii = "150 Opening ASCII mode data connection for file transfer.\r\n";
+constexpr Text NoSuchPath = "550 No such file or directory.\r\n";
+constexpr Text NotADirectory = "501 Not a directory.\r\n";
+constexpr const char* ModifyTimeFormat = "213 %s\r\n";
+constexpr const char* ModifySetFormat = "213 Modify=%s; ";  // then the path and "\r\n"
+constexpr Text ModifySetFailed = "550 Could not set the modification time.\r\n";
+constexpr Text NotAPlainFile = "550 Not a plain file.\r\n";
+constexpr Text MlstStart = "250-Listing ", MlstEnd = "250 End.\r\n";
+
+constexpr Text AbortOk = "226 ABOR command successful.\r\n";
+constexpr Text NothingToAbort = "225 No transfer to abort.\r\n";
+constexpr const char* TransferStatusFormat = "213 Status: %" PRId64 " bytes transferred.\r\n";
+constexpr Text StatusStart = "211-vostrine status:\r\n", StatusEnd = "211 End of status.\r\n";
+constexpr Text PathStatusStart = "213-Status of ", PathStatusEnd = "213 End of status.\r\n";
+
+constexpr const char* ExtendedPassiveFormat = "229 Entering Extended Passive Mode (|||%u|)\r\n";
+constexpr Text EpsvAllOk = "200 EPSV ALL command successful.\r\n";
+constexpr Text EpsvAllOnly = "503 EPSV ALL was given: use EPSV.\r\n";
+constexpr Text EprtOk = "200 EPRT command successful.\r\n";
+constexpr Text EprtIllegal = "500 Illegal EPRT command.\r\n";
+constexpr Text EprtFamilyUnknown = "522 Network protocol not supported, use (1,2)\r\n";
+constexpr Text EpsvFamilyIPv4 = "522 Network protocol not supported, use (1)\r\n";
+constexpr Text EpsvFamilyIPv6 = "522 Network protocol not supported, use (2)\r\n";
+constexpr Text IPv4CommandOnIPv6 = "522 PORT and PASV are for IPv4 connections: use EPRT or EPSV.\r\n";
+
 }  // namespace Replies

@@ -45,8 +45,22 @@ void CloseDataConnection(Session& session) {
 }
 
 bool KnowAddresses(Session& session) {
-    if (!session.AddressesKnown)
+    if (!session.AddressesKnown) {
         session.AddressesKnown = NetPeerAddress(session.Control.Fd(), &session.PeerAddress) &&
                                  NetLocalAddress(session.Control.Fd(), &session.LocalAddress);
+        session.PeerAddress = Unmapped(session.PeerAddress);
+        session.LocalAddress = Unmapped(session.LocalAddress);
+    }
     return session.AddressesKnown;
+}
+
+std::string_view QuotePath(std::string_view path, char (&buffer)[ReplySize]) {
+    size_t length = 0;
+    for (char c : path) {
+        size_t needed = c == '"' ? 2 : 1;
+        if (length + needed >= sizeof buffer - 64) break;  // room for the reply around it
+        buffer[length++] = c;
+        if (c == '"') buffer[length++] = c;
+    }
+    return std::string_view(buffer, length);
 }

@@ -8,8 +8,11 @@
 #include <memory>
 #include <string_view>
 
+#include "Connection/ControlInput.h"
 #include "DataConnection/DataConnection.h"
+#include "FileSystem/Listing.h"
 #include "FileSystem/Paths.h"
+#include "core/Options.h"
 #include "core/Records.h"
 #include "platform/Channel.h"
 #include "platform/Net.h"
@@ -18,6 +21,9 @@ constexpr size_t ReplySize = 1024;
 constexpr size_t TransferSize = 256 * 1024;  // an upload's receive buffer
 constexpr size_t ListingSize = 16 * 1024;    // a listing's piece, on the thread's stack
 constexpr size_t RenameFromSize = 256;
+constexpr size_t LaterLimit = 64 * 1024;  // lines held for after a transfer; past it, the client waits
+
+enum class TransferType : uint8_t { Binary, Ascii };
 
 struct Session {
     Session(int slot, uint32_t generation, Descriptor control, int wakeFd, ConnectionRecord& record)
@@ -31,8 +37,22 @@ struct Session {
     ConnectionRecord& Record;
 
     Channel Control;   // the control connection
+    ControlInput Input;  // what the client sent that has not been run yet
     Channel Data;      // the data connection of the transfer under way
     DataEndpoint Endpoint;  // how the next data connection is made
+    bool EpsvAll = false;   // after EPSV ALL, only EPSV sets data connections up
+
+    // With the extensions: the representation type (RFC 959 starts in ASCII),
+    // the offset REST set for the next transfer, and the MLST facts chosen.
+    TransferType Type = Extended() ? TransferType::Ascii : TransferType::Binary;
+    int64_t RestartOffset = 0;
+    unsigned Facts = AllFacts;
+
+    // The transfer under way, which STAT and ABOR see while it runs.
+    bool Transferring = false;
+    int64_t Moved = 0;
+    bool AbortRequested = false;
+    bool ControlEnded = false;  // the client closed its side of the control connection
 
     // The control connection's two addresses, learnt at its first PORT or PASV.
     bool AddressesKnown = false;
@@ -56,6 +76,12 @@ struct Session {
     // Whether the slot still serves this connection: once another thread
     // ended it, nothing more goes out on it.
     bool Serving() const { return Record.InUsed.load() != 0; }
+    // What a transfer's waits watch: the wake event, and with the extensions
+    // the control connection, so that ABOR and STAT are heard during it.
+    NetWaits TransferWaits() const {
+        bool watch = Extended() && !ControlEnded && Input.LaterBytes < LaterLimit;
+        return NetWaits(WakeFd, watch ? Control.Fd() : -1);
+    }
 };
 
 // Sends a text on a channel whole, echoing it on the console first as
@@ -63,7 +89,7 @@ struct Session {
 // the send fails as on a closed socket.
 bool Send(Session& session, Channel& channel, std::string_view text);
 
-// Sends one reply line on the control connection.
+// Sends one reply on the control connection (a multi-line one in one write).
 bool Reply(Session& session, std::string_view text);
 
 // Sends prefix + middle + suffix; the middle (a client's argument, a
@@ -73,5 +99,10 @@ bool ReplyWith(Session& session, std::string_view prefix, std::string_view middl
 // Closes the data connection and any passive listener; the record shows none.
 void CloseDataConnection(Session& session);
 
-// Learns the control connection's addresses once; they do not change.
+// Learns the control connection's addresses once; they do not change. An
+// IPv4 client on a dual-stack listener is seen with its IPv4 address.
 bool KnowAddresses(Session& session);
+
+// A text for a reply with every double quote doubled (RFC 959's way of
+// quoting a path); cut to the reply buffer's room.
+std::string_view QuotePath(std::string_view path, char (&buffer)[ReplySize]);

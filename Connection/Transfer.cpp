@@ -1,13 +1,18 @@
-// LIST, RETR and STOR: the commands that move bytes over the data connection.
-// The data connection is closed on every way out of each of them.
+// LIST, RETR and STOR, and with the extensions NLST, MLSD and APPE: the
+// commands that move bytes over the data connection. The data connection is
+// closed on every way out of each of them, before the final reply.
+#include <cstdio>
 #include <cstring>
 
+#include "Connection/CommandLoop.h"
 #include "Connection/Commands.h"
 #include "Connection/Replies.h"
 #include "Connection/Session.h"
+#include "DataConnection/AsciiMode.h"
 #include "DataConnection/DataConnection.h"
 #include "FileSystem/Listing.h"
 #include "FileSystem/Paths.h"
+#include "core/Log.h"
 #include "core/Records.h"
 #include "platform/Files.h"
 #include "platform/Net.h"
@@ -21,13 +26,37 @@ struct TransferState {
     ~TransferState() { Record.State = StateLoggedIn; }
 };
 
+// The length of one transfer command: what STAT and ABOR see, and the REST
+// offset, which serves one transfer command only.
+struct TransferScope {
+    Session& Of;
+    explicit TransferScope(Session& session) : Of(session) {
+        Of.Transferring = true;
+        Of.Moved = 0;
+    }
+    ~TransferScope() {
+        Of.Transferring = false;
+        Of.RestartOffset = 0;
+    }
+};
+
 // Every piece of a transfer that moves counts as activity for the idle supervisor.
-void Progress(Session& session) { session.Record.TickCount = 0; }
+void Progress(Session& session, size_t count) {
+    session.Record.TickCount = 0;
+    session.Moved += static_cast<int64_t>(count);
+}
+
+// After a wait was interrupted by the control connection: true to go on.
+bool GoOn(Session& session) { return HearDuringTransfer(session); }
 
 // Makes the data connection as PORT or PASV set it up; the record shows its socket.
 bool OpenDataConnection(Session& session) {
     Descriptor data;
-    if (!ConnectDataSocket(session.Endpoint, session.PeerAddress, session.WakeFd, &data)) return false;
+    for (;;) {
+        DataStatus status = ConnectDataSocket(session.Endpoint, session.PeerAddress, session.TransferWaits(), &data);
+        if (status == DataStatus::Connected) break;
+        if (status == DataStatus::Failed || !GoOn(session)) return false;
+    }
     CloseDataConnection(session);  // the passive listener, which has served its turn
     session.Record.DataSocket = data.Get();
     session.Data = Channel(std::move(data));
@@ -38,7 +67,20 @@ bool LocalPathOf(const Session& session, const char* argument, char (&path)[Path
     return BuildLocalPath(session.Root, session.Record.LocalDirectory, argument, path, sizeof path);
 }
 
-// The path LIST names: its argument without leading options such as "-la".
+// Sends a text on the data connection whole, echoed on the console first.
+bool SendOnData(Session& session, std::string_view text) {
+    ConsolePrintf(">>%d:%.*s", session.Data.Fd(), static_cast<int>(text.size()), text.data());
+    while (session.Serving()) {
+        NetResult sent = session.Data.WriteAll(text.data(), text.size(), session.TransferWaits());
+        text.remove_prefix(sent.Count);
+        if (sent.Ok()) return true;
+        if (sent.Status != NetStatus::Interrupted || !GoOn(session)) break;
+    }
+    ConsoleText("Send Error\r\n");
+    return false;
+}
+
+// The path LIST and NLST name: the argument without leading options such as "-la".
 const char* ListTarget(const char* argument) {
     for (;;) {
         while (*argument == ' ') ++argument;
@@ -49,30 +91,29 @@ const char* ListTarget(const char* argument) {
 
 // Sends a listing piece and empties it; false when the data connection failed.
 bool SendListing(Session& session, ListingText& listing) {
-    bool sent = Send(session, session.Data, std::string_view(listing.Text, listing.Used));
+    bool sent = SendOnData(session, std::string_view(listing.Text, listing.Used));
+    if (sent) Progress(session, listing.Used);
     listing.Used = 0;
     listing.Text[0] = '\0';
-    if (sent) Progress(session);
     return sent;
 }
 
 // Sends the listing of a directory, or the line of a single file, or nothing
 // where nothing is. A directory of any size goes out in pieces of the buffer;
 // an empty listing is one empty piece.
-bool SendListingOf(Session& session, const char* path, const char* name) {
+bool SendListingOf(Session& session, const char* path, const char* name, const ListingFormat& format) {
     char text[ListingSize];
     ListingText listing{text, sizeof text};
     text[0] = '\0';
     DirectoryReader reader(path);
     if (!reader.IsOpen()) {
-        time_t lastWrite;
-        int64_t size;
-        if (PathTimeAndSize(path, &lastWrite, &size)) BuildFileUnit(listing, name, lastWrite, size);
+        DirectoryEntry entry;
+        if (PathInfo(path, &entry)) BuildUnit(listing, format, entry, name);
         return SendListing(session, listing);
     }
     bool sentAny = false;
     for (bool more = true; more;) {
-        more = GetDirectoryList(reader, listing);
+        more = GetDirectoryList(reader, listing, format);
         if (listing.Used == 0 && sentAny) continue;  // nothing new to send
         if (!SendListing(session, listing)) return false;
         sentAny = true;
@@ -80,88 +121,200 @@ bool SendListingOf(Session& session, const char* path, const char* name) {
     return true;
 }
 
+ListingFormat FormatFor(const Session& session, ListingStyle style) {
+    ListingFormat format;
+    format.Style = style;
+    format.Facts = session.Facts;
+    format.Now = NowSeconds();
+    return format;
+}
+
 // Each transfer below sends its preliminary reply itself and returns the
 // final one, which its command sends once the data connection is closed.
 
-Replies::Text List(Session& session, const char* argument) {
-    const char* name = ListTarget(argument);
+Replies::Text List(Session& session, const char* argument, ListingStyle style) {
+    const char* name = style == ListingStyle::Facts ? argument : ListTarget(argument);
     char path[PathSize];
-    if (!LocalPathOf(session, name, path)) return Replies::FileNotFound;
+    if (!LocalPathOf(session, name, path)) return Extended() ? Replies::NoSuchPath : Replies::FileNotFound;
+    if (Extended()) {
+        // A listing of nothing is an error, not an empty listing; MLSD lists directories only.
+        PathKind kind = PathKindOf(path);
+        if (kind == PathKind::Missing) return Replies::NoSuchPath;
+        if (style == ListingStyle::Facts && kind != PathKind::Directory) return Replies::NotADirectory;
+    }
+    TransferScope scope(session);
     Reply(session, Replies::ListStarting);
-    if (!OpenDataConnection(session)) return Replies::CantOpenDataConnection;
-    if (!SendListingOf(session, path, name)) return Replies::TransferAborted;
+    if (!OpenDataConnection(session)) return session.AbortRequested ? Replies::TransferAborted : Replies::CantOpenDataConnection;
+    if (!SendListingOf(session, path, name, FormatFor(session, style))) return Replies::TransferAborted;
     session.Data.EndReading();
     return Replies::TransferComplete;
 }
 
+// Sends a file from `from` in TYPE A, converting its line ends.
+Replies::Text SendAscii(Session& session, int file) {
+    constexpr size_t Piece = TransferSize / 4;
+    char* in = session.Transfer();
+    char* out = in + Piece;  // room for twice a piece
+    bool lastWasCr = false;
+    for (;;) {
+        int64_t got = FileRead(file, in, Piece);
+        if (got < 0) return Replies::CantReadFile;
+        if (got == 0) return Replies::TransferComplete;
+        size_t length = ToNetworkAscii(in, static_cast<size_t>(got), out, &lastWasCr);
+        for (std::string_view left(out, length); !left.empty();) {
+            NetResult sent = session.Data.WriteAll(left.data(), left.size(), session.TransferWaits());
+            left.remove_prefix(sent.Count);
+            if (sent.Status == NetStatus::Interrupted && GoOn(session)) continue;
+            if (!sent.Ok()) return Replies::TransferAborted;
+        }
+        Progress(session, static_cast<size_t>(got));
+    }
+}
+
 Replies::Text Retrieve(Session& session, const char* argument) {
-    if (!OpenDataConnection(session)) return Replies::CantOpenDataConnection;
+    TransferScope scope(session);
+    int64_t offset = session.RestartOffset;
+    if (!OpenDataConnection(session)) return session.AbortRequested ? Replies::TransferAborted : Replies::CantOpenDataConnection;
     char path[PathSize];
     if (!LocalPathOf(session, argument, path)) return Replies::FileNotFound;
     int64_t size = 0;
     Descriptor file = FileOpenRead(path, &size);
     if (!file.IsOpen() && PathKindOf(path) == PathKind::Missing) return Replies::FileNotFound;
+    if (file.IsOpen() && offset > size) return Replies::RestBeyondEnd;
+    bool ascii = session.Type == TransferType::Ascii;
     TransferState sending(session.Record, StateSending);
-    Reply(session, Replies::OpeningBinary);
+    Reply(session, ascii ? Replies::OpeningAscii : Replies::OpeningBinary);
     if (!file.IsOpen()) return Replies::CantOpenFile;  // a directory, or unreadable
-    int64_t sent = 0;
+    if (ascii || !session.Data.ZeroCopy()) {
+        if (offset > 0 && !FileSeek(file.Get(), offset)) return Replies::CantReadFile;
+        Replies::Text outcome = SendAscii(session, file.Get());
+        if (outcome == Replies::TransferComplete) session.Data.EndReading();
+        return outcome;
+    }
+    int64_t sent = offset;
     // Only the bytes the file really holds go out: a file that shrinks ends early.
     while (sent < size) {
         NetResult moved = NetSendFile(session.Data.Fd(), file.Get(), &sent, static_cast<size_t>(size - sent),
-                                      session.WakeFd);
+                                      session.TransferWaits());
         if (moved.Status == NetStatus::Ended) break;
         if (moved.Status == NetStatus::FileFailed) return Replies::CantReadFile;
+        if (moved.Status == NetStatus::Interrupted && GoOn(session)) continue;
         if (!moved.Ok()) return Replies::TransferAborted;
-        Progress(session);
+        Progress(session, moved.Count);
     }
     session.Data.EndReading();
     return Replies::TransferComplete;
 }
 
-// Receives the rest of an upload through the connection's buffer.
-Replies::Text ReceiveThroughBuffer(Session& session, int file) {
+// Receives the rest of an upload through the connection's buffer, converting
+// line ends in TYPE A.
+Replies::Text ReceiveThroughBuffer(Session& session, int file, bool ascii) {
+    constexpr size_t Piece = TransferSize / 2;
     char* buffer = session.Transfer();
+    char* converted = buffer + Piece;
+    bool pendingCr = false;
     for (;;) {
-        NetResult got = session.Data.Read(buffer, TransferSize, session.WakeFd);
-        if (got.Status == NetStatus::Ended) return Replies::TransferComplete;
+        NetResult got = session.Data.Read(buffer, ascii ? Piece - 1 : TransferSize, session.TransferWaits());
+        if (got.Status == NetStatus::Interrupted && GoOn(session)) continue;
+        if (got.Status == NetStatus::Ended) {
+            if (pendingCr && !FileWriteAll(file, "\r", 1)) return Replies::CantWriteFile;
+            return Replies::TransferComplete;
+        }
         if (!got.Ok()) return Replies::TransferAborted;
-        if (!FileWriteAll(file, buffer, got.Count)) return Replies::CantWriteFile;
-        Progress(session);
+        const char* bytes = buffer;
+        size_t length = got.Count;
+        if (ascii) {
+            length = FromNetworkAscii(buffer, got.Count, converted, &pendingCr);
+            bytes = converted;
+        }
+        if (!FileWriteAll(file, bytes, length)) return Replies::CantWriteFile;
+        Progress(session, got.Count);
     }
 }
 
-Replies::Text Store(Session& session, const char* argument) {
-    if (!OpenDataConnection(session)) return Replies::CantOpenDataConnection;
-    char path[PathSize];
-    if (!LocalPathOf(session, argument, path)) return Replies::CantCreateFile;
-    TransferState receiving(session.Record, StateReceiving);
-    Reply(session, Replies::OpeningBinary);
-    Descriptor file = FileCreate(path);
-    if (!file.IsOpen()) return Replies::CantCreateFile;
-    if (!session.Data.ZeroCopy()) return ReceiveThroughBuffer(session, file.Get());
+Replies::Text ReceiveFile(Session& session, int file) {
+    bool ascii = session.Type == TransferType::Ascii;
+    if (ascii || !session.Data.ZeroCopy()) return ReceiveThroughBuffer(session, file, ascii);
     for (;;) {
-        NetResult got = NetReceiveIntoFile(session.Data.Fd(), file.Get(), session.UploadPipe, session.WakeFd);
+        NetResult got = NetReceiveIntoFile(session.Data.Fd(), file, session.UploadPipe, session.TransferWaits());
         switch (got.Status) {
-            case NetStatus::Ok: Progress(session); break;
+            case NetStatus::Ok: Progress(session, got.Count); break;
             case NetStatus::Ended: return Replies::TransferComplete;  // the client has sent the whole file
-            case NetStatus::Unsupported: return ReceiveThroughBuffer(session, file.Get());
+            case NetStatus::Unsupported: return ReceiveThroughBuffer(session, file, false);
             case NetStatus::FileFailed: return Replies::CantWriteFile;
+            case NetStatus::Interrupted:
+                if (GoOn(session)) break;
+                return Replies::TransferAborted;
             default: return Replies::TransferAborted;
         }
     }
 }
 
+enum class StoreMode { Replace, Append };
+
+Replies::Text Store(Session& session, const char* argument, StoreMode mode) {
+    TransferScope scope(session);
+    int64_t offset = mode == StoreMode::Append ? 0 : session.RestartOffset;
+    if (!OpenDataConnection(session)) return session.AbortRequested ? Replies::TransferAborted : Replies::CantOpenDataConnection;
+    char path[PathSize];
+    if (!LocalPathOf(session, argument, path)) return Replies::CantCreateFile;
+    bool ascii = session.Type == TransferType::Ascii;
+    TransferState receiving(session.Record, StateReceiving);
+    Reply(session, ascii ? Replies::OpeningAscii : Replies::OpeningBinary);
+    // REST keeps the bytes before its offset; APPE keeps the whole file.
+    Descriptor file = mode == StoreMode::Append ? FileOpenWrite(path, -1)
+                      : offset > 0              ? FileOpenWrite(path, offset)
+                                                : FileCreate(path);
+    if (!file.IsOpen()) return Replies::CantCreateFile;
+    Replies::Text outcome = ReceiveFile(session, file.Get());
+    // What follows the received bytes of a resumed upload is cut off, however it ended.
+    if (offset > 0) FileTruncate(file.Get(), FilePosition(file.Get()));
+    return outcome;
+}
+
 // The data connection and the file are closed before the final reply,
-// whichever way the transfer ended.
+// whichever way the transfer ended; an ABOR gets its own reply after it.
 void Finish(Session& session, Replies::Text reply) {
     CloseDataConnection(session);
+    if (session.AbortRequested) {
+        session.AbortRequested = false;
+        Reply(session, Replies::TransferAborted);
+        Reply(session, Replies::AbortOk);
+        return;
+    }
     Reply(session, reply);
 }
 
 }  // namespace
 
-void CommandList(Session& session, char* argument) { Finish(session, List(session, argument)); }
+void CommandList(Session& session, char* argument) {
+    Finish(session, List(session, argument, Extended() ? ListingStyle::Long : ListingStyle::Plain));
+}
+
+void CommandNlst(Session& session, char* argument) { Finish(session, List(session, argument, ListingStyle::Names)); }
+
+void CommandMlsd(Session& session, char* argument) { Finish(session, List(session, argument, ListingStyle::Facts)); }
 
 void CommandRetr(Session& session, char* argument) { Finish(session, Retrieve(session, argument)); }
 
-void CommandStor(Session& session, char* argument) { Finish(session, Store(session, argument)); }
+void CommandStor(Session& session, char* argument) { Finish(session, Store(session, argument, StoreMode::Replace)); }
+
+void CommandAppe(Session& session, char* argument) { Finish(session, Store(session, argument, StoreMode::Append)); }
+
+void CommandAbor(Session& session, char*) {
+    // During a transfer the transfer ends and answers; otherwise there is nothing to end.
+    if (session.Transferring) session.AbortRequested = true;
+    else Reply(session, Replies::NothingToAbort);
+}
+
+void CommandRest(Session& session, char* argument) {
+    int64_t offset = 0;
+    if (!ParseRestOffset(argument, &offset)) {
+        Reply(session, Replies::ArgumentSyntax);
+        return;
+    }
+    session.RestartOffset = offset;
+    char reply[128];
+    int length = std::snprintf(reply, sizeof reply, Replies::RestFormat, offset);
+    Reply(session, std::string_view(reply, static_cast<size_t>(length)));
+}

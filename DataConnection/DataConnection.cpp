@@ -1,5 +1,8 @@
 #include "DataConnection/DataConnection.h"
 
+#include <cstdint>
+#include <string_view>
+
 #include "platform/Net.h"
 
 namespace {
@@ -31,6 +34,46 @@ bool ParsePortArgument(const char* argument, uint8_t (&numbers)[6]) {
     return *next == '\0';
 }
 
+bool ParseRestOffset(const char* argument, int64_t* offset) {
+    int64_t value = 0;
+    const char* next = argument;
+    for (; *next >= '0' && *next <= '9'; ++next) {
+        if (value > (INT64_MAX - 9) / 10) return false;  // SECURITY: no overflow into a negative offset
+        value = value * 10 + (*next - '0');
+    }
+    if (next == argument || *next != '\0') return false;
+    *offset = value;
+    return true;
+}
+
+EprtStatus ParseEprtArgument(const char* argument, NetAddress* target) {
+    std::string_view text(argument);
+    if (text.size() < 2 || text[0] < 33 || text[0] > 126) return EprtStatus::Malformed;
+    char delimiter = text[0];
+    std::string_view fields[3];
+    text.remove_prefix(1);
+    for (std::string_view& field : fields) {
+        size_t end = text.find(delimiter);
+        if (end == std::string_view::npos) return EprtStatus::Malformed;
+        field = text.substr(0, end);
+        text.remove_prefix(end + 1);
+    }
+    if (!text.empty()) return EprtStatus::Malformed;
+    if (fields[0] != "1" && fields[0] != "2") return fields[0].empty() ? EprtStatus::Malformed : EprtStatus::UnknownFamily;
+    NetAddress address;
+    if (!ParseAddress(fields[1], &address) || address.IsIPv4() != (fields[0] == "1")) return EprtStatus::Malformed;
+    unsigned port = 0;
+    if (fields[2].empty() || fields[2].size() > 5) return EprtStatus::Malformed;
+    for (char c : fields[2]) {
+        if (c < '0' || c > '9') return EprtStatus::Malformed;
+        port = port * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (port == 0 || port > 65535) return EprtStatus::Malformed;
+    address.Port = static_cast<uint16_t>(port);
+    *target = address;
+    return EprtStatus::Ok;
+}
+
 PassiveStatus OpenPassiveListener(const NetAddress& local, Descriptor* listener, uint16_t* port) {
     Descriptor socket = NetTcpSocket(local.Family);
     if (!socket.IsOpen()) return PassiveStatus::CreateFailed;
@@ -42,21 +85,32 @@ PassiveStatus OpenPassiveListener(const NetAddress& local, Descriptor* listener,
     return PassiveStatus::Ok;
 }
 
-bool ConnectDataSocket(DataEndpoint& endpoint, const NetAddress& peer, int wakeFd, Descriptor* data) {
+namespace {
+
+DataStatus StatusOf(NetStatus status) {
+    if (status == NetStatus::Ok) return DataStatus::Connected;
+    return status == NetStatus::Interrupted ? DataStatus::Interrupted : DataStatus::Failed;
+}
+
+}  // namespace
+
+DataStatus ConnectDataSocket(DataEndpoint& endpoint, const NetAddress& peer, NetWaits waits, Descriptor* data) {
     if (!endpoint.Passive) {
-        if (endpoint.ActiveTarget.Family == AddressFamily::None) return false;  // no PORT yet
-        return NetConnect(endpoint.ActiveTarget, wakeFd, data) == NetStatus::Ok;
+        if (endpoint.ActiveTarget.Family == AddressFamily::None) return DataStatus::Failed;  // no PORT yet
+        if (data->IsOpen()) return StatusOf(NetFinishConnect(data->Get(), waits));  // a connect under way
+        return StatusOf(NetConnect(endpoint.ActiveTarget, waits, data));
     }
-    if (!endpoint.Listener.IsOpen()) return false;  // no PASV since the last transfer
+    if (!endpoint.Listener.IsOpen()) return DataStatus::Failed;  // no PASV since the last transfer
     for (;;) {
         Descriptor accepted;
         NetAddress from;
-        if (NetAccept(endpoint.Listener.Get(), wakeFd, &accepted, &from) != NetStatus::Ok) return false;
+        NetStatus status = NetAccept(endpoint.Listener.Get(), waits, &accepted, &from);
+        if (status != NetStatus::Ok) return StatusOf(status);
         // SECURITY: only the client's own host may take the passive port.
         if (SameHost(from, peer)) {
             endpoint.Listener.Reset();
             *data = std::move(accepted);
-            return true;
+            return DataStatus::Connected;
         }
     }
 }

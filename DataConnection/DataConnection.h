@@ -7,6 +7,7 @@
 
 #include "platform/Address.h"
 #include "platform/Descriptor.h"
+#include "platform/Net.h"
 
 // How the next transfer's data connection is made, as PORT or PASV left it.
 struct DataEndpoint {
@@ -20,14 +21,26 @@ struct DataEndpoint {
 // the end. False for anything else.
 bool ParsePortArgument(const char* argument, uint8_t (&numbers)[6]);
 
+// Parses REST's offset: decimal digits only, at most a 63-bit number.
+bool ParseRestOffset(const char* argument, int64_t* offset);
+
+// Parses an EPRT argument (RFC 2428): a delimiter, the family (1 or 2), the
+// address, the port, each ended by the delimiter, such as "|1|10.0.0.1|6000|".
+enum class EprtStatus : uint8_t { Ok, Malformed, UnknownFamily };
+EprtStatus ParseEprtArgument(const char* argument, NetAddress* target);
+
 enum class PassiveStatus : uint8_t { Ok, CreateFailed, BindFailed, ListenFailed };
 
 // Opens a passive listener on a port the system picks, for the family of the
 // control connection's local address; its port goes to *port.
 PassiveStatus OpenPassiveListener(const NetAddress& local, Descriptor* listener, uint16_t* port);
 
+enum class DataStatus : uint8_t { Connected, Failed, Interrupted };
+
 // Makes the data connection for a transfer: connects to the active target, or
 // accepts on the passive listener (which it then closes) a connection from
-// the control connection's peer only. False when none could be made; waits
-// end at once when the wake event fires.
-bool ConnectDataSocket(DataEndpoint& endpoint, const NetAddress& peer, int wakeFd, Descriptor* data);
+// the control connection's peer only. Failed when none could be made; waits
+// end at once when the wake event fires. Interrupted when the watched
+// descriptor turned readable first: call again, with *data as it was left, to
+// go on waiting.
+DataStatus ConnectDataSocket(DataEndpoint& endpoint, const NetAddress& peer, NetWaits waits, Descriptor* data);

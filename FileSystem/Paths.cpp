@@ -102,6 +102,46 @@ bool ChangeDirectory(std::string_view root, const DirectoryTexts& from, char* ar
     return MoveTo(root, "", root, "", "/", name, to, isDirectory);
 }
 
+bool NormaliseClientPath(std::string_view base, std::string_view relative, char* buffer, size_t size) {
+    size_t length = 0;
+    auto append = [&](std::string_view path) {
+        while (!path.empty()) {
+            size_t slash = path.find('/');
+            std::string_view name = path.substr(0, slash);
+            path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
+            if (name.empty() || name == ".") continue;
+            if (name == "..") {  // at the root it stays at the root
+                while (length > 0 && buffer[length - 1] != '/') --length;
+                if (length > 0) --length;
+                continue;
+            }
+            if (length + 1 + name.size() >= size) return false;
+            buffer[length++] = '/';
+            std::memcpy(buffer + length, name.data(), name.size());
+            length += name.size();
+        }
+        return true;
+    };
+    if (size < 2) return false;
+    if (!(relative.empty() || relative[0] != '/' ? append(base) : true) || !append(relative)) return false;
+    if (length == 0) buffer[length++] = '/';
+    buffer[length] = '\0';
+    return true;
+}
+
+bool ChangeDirectoryNormalised(std::string_view root, const DirectoryTexts& from, std::string_view argument,
+                               DirectoryTexts* to, DirectoryTest isDirectory) {
+    char name[PathSize];
+    if (argument.size() >= sizeof name) return false;
+    std::replace_copy(argument.begin(), argument.end(), name, '\\', '/');
+    char current[PathSize];
+    if (!NormaliseClientPath(from.Current, std::string_view(name, argument.size()), current, sizeof current))
+        return false;
+    std::string_view below = std::string_view(current) == "/" ? std::string_view() : std::string_view(current);
+    if (!SetText(to->Local, {root, below}) || !isDirectory(to->Local)) return false;
+    return SetText(to->Current, {current});
+}
+
 int FileExists(const char* path, int wantDirectory) {
     PathKind kind = PathKindOf(path);
     if (kind == PathKind::Missing) return 0;

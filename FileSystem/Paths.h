@@ -40,6 +40,19 @@ bool IsDirectory(const char* localPath);  // asks the file system
 bool ChangeDirectory(std::string_view root, const DirectoryTexts& from, char* argument, DirectoryTexts* to,
                      DirectoryTest isDirectory = IsDirectory);
 
+// The same with the extensions, as clients expect it: the argument (with
+// backslashes read as "/") is resolved against the current directory, or the
+// root when it begins with "/", into a normalised current directory ("." and
+// ".." resolved, never above "/"); a relative name is looked up in the current
+// directory only.
+bool ChangeDirectoryNormalised(std::string_view root, const DirectoryTexts& from, std::string_view argument,
+                               DirectoryTexts* to, DirectoryTest isDirectory = IsDirectory);
+
+// A client path made absolute and normalised: relative resolved against base
+// (itself absolute), "." and ".." resolved, ".." at "/" staying there. False
+// when the result does not fit size.
+bool NormaliseClientPath(std::string_view base, std::string_view relative, char* buffer, size_t size);
+
 // 1 when something of the wanted kind (a directory, or anything else) is at path.
 int FileExists(const char* path, int wantDirectory);
 

@@ -3,6 +3,7 @@
 
 #include "Manager/Manager.h"
 #include "Server/Server.h"
+#include "Operator/CommandLine.h"
 #include "Operator/Console.h"
 #include "core/Config.h"
 #include "core/Log.h"
@@ -37,7 +38,13 @@ void AbandonStart() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    // Nothing listens before the options are known to be good.
+    switch (ReadProgramOptions(argc, argv, &Options)) {
+        case CommandLineOutcome::Run: break;
+        case CommandLineOutcome::Help: return 0;
+        case CommandLineOutcome::Refused: return 2;
+    }
     // Before any thread starts, so that every thread inherits the blocked signals.
     SetConsoleStopSignal(SignalsTakeOver());
     if (!InitProgram()) {

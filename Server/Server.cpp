@@ -1,12 +1,14 @@
 #include "Server/Server.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <system_error>
 
 #include "Connection/ConnectionThreads.h"
 #include "Manager/Manager.h"
 #include "core/Log.h"
+#include "core/Options.h"
 #include "core/Records.h"
 #include "platform/Net.h"
 #include "platform/System.h"
@@ -25,8 +27,20 @@ enum class ListenerStart { Listening, Failed, NoSocketYet };
 // cannot. On a restart, a socket that cannot be created yet is NoSocketYet
 // instead: the shortage that failed the accept may still last, and a listener
 // that ended on it would leave its server without one for good.
+// With the extensions a listener takes IPv6 and IPv4 on one dual-stack
+// socket, or IPv4 alone where the host has no IPv6 (said once).
+AddressFamily ListenerFamily() {
+    static std::atomic<bool> ipv6Missing{false};
+    if (!Extended() || ipv6Missing) return AddressFamily::IPv4;
+    Descriptor probe = NetTcpSocket(AddressFamily::IPv6);
+    if (probe.IsOpen() && NetSetDualStack(probe.Get())) return AddressFamily::IPv6;
+    if (!ipv6Missing.exchange(true)) ConsoleText("IPv6 is not available: listening on IPv4 only.\n");
+    return AddressFamily::IPv4;
+}
+
 ListenerStart OpenListener(const ServerRecord& server, bool restart, Descriptor* listener) {
-    Descriptor socket = NetTcpSocket(AddressFamily::IPv4);
+    AddressFamily family = ListenerFamily();
+    Descriptor socket = NetTcpSocket(family);
     server.Socket = socket.Get();
     if (!socket.IsOpen() && restart) return ListenerStart::NoSocketYet;
     if (!socket.IsOpen()) {
@@ -34,9 +48,10 @@ ListenerStart OpenListener(const ServerRecord& server, bool restart, Descriptor*
         return ListenerStart::Failed;
     }
     NetSetReuseAddress(socket.Get());
+    if (family == AddressFamily::IPv6) NetSetDualStack(socket.Get());
     // With address reuse on, a port another socket holds may be refused at
     // listen instead of bind; it is the same fault either way.
-    NetStatus status = NetBind(socket.Get(), AnyAddress(AddressFamily::IPv4, static_cast<uint16_t>(server.Port)));
+    NetStatus status = NetBind(socket.Get(), AnyAddress(family, static_cast<uint16_t>(server.Port)));
     bool bound = status == NetStatus::Ok;
     if (bound) status = NetListen(socket.Get(), ListenBacklog);
     if (status != NetStatus::Ok) {
@@ -58,6 +73,7 @@ NetStatus AcceptConnections(int serverIndex, int listener, int* pause) {
         if (status != NetStatus::Ok) return status;
         *pause = FirstRestartPause;
         NetSendWithoutDelay(accepted.Get());  // a control connection: replies go out at once
+        NetUrgentInline(accepted.Get());      // ABOR's Telnet synch stays in the stream
         if (server.OnlineConnections.load() < server.MaxConnections) CreateConnection(serverIndex, accepted.Release());
         else RefuseConnection(accepted.Release());
     }

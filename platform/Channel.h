@@ -21,9 +21,9 @@ public:
     bool ZeroCopy() const { return true; }
 
     // Receives up to size bytes: Ok with the count, Ended, Failed or Woken.
-    NetResult Read(void* buffer, size_t size, int wakeFd) { return NetReceive(Fd(), buffer, size, wakeFd); }
+    NetResult Read(void* buffer, size_t size, NetWaits waits) { return NetReceive(Fd(), buffer, size, waits); }
     // Sends every byte: Ok, Failed or Woken.
-    NetResult WriteAll(const void* data, size_t length, int wakeFd) { return NetSendAll(Fd(), data, length, wakeFd); }
+    NetResult WriteAll(const void* data, size_t length, NetWaits waits) { return NetSendAll(Fd(), data, length, waits); }
     // Ends the receiving direction: a transfer's sending side is done with it.
     void EndReading() { NetShutdownReceive(Fd()); }
     void Close() { socket_.Reset(); }

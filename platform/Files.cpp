@@ -7,6 +7,33 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+FileKind KindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return FileKind::Directory;
+    if (S_ISLNK(mode)) return FileKind::Link;
+    if (S_ISFIFO(mode)) return FileKind::Fifo;
+    if (S_ISSOCK(mode)) return FileKind::Socket;
+    if (S_ISCHR(mode)) return FileKind::CharDevice;
+    if (S_ISBLK(mode)) return FileKind::BlockDevice;
+    return FileKind::File;
+}
+
+void Describe(const struct stat& info, DirectoryEntry* entry) {
+    entry->IsDirectory = S_ISDIR(info.st_mode);
+    entry->LastWrite = info.st_mtime;
+    entry->Size = info.st_size;
+    entry->Kind = KindOf(info.st_mode);
+    entry->Permissions = info.st_mode & 07777;
+    entry->Links = info.st_nlink;
+    entry->Device = info.st_dev;
+    entry->Inode = info.st_ino;
+    entry->OwnedByUs = info.st_uid == geteuid();
+    entry->Privileged = geteuid() == 0;
+}
+
+}  // namespace
+
 PathKind PathKindOf(const char* path) {
     struct stat info;
     if (stat(path, &info) != 0) return PathKind::Missing;
@@ -98,10 +125,53 @@ bool DirectoryReader::Next(DirectoryEntry* entry) {
     if (fstatat(dirfd(directory), found->d_name, &info, 0) != 0)
         fstatat(dirfd(directory), found->d_name, &info, AT_SYMLINK_NOFOLLOW);
     entry->Name = found->d_name;
-    entry->IsDirectory = S_ISDIR(info.st_mode);
-    entry->LastWrite = info.st_mtime;
-    entry->Size = info.st_size;
+    Describe(info, entry);
     return true;
 }
 
+bool PathInfo(const char* path, DirectoryEntry* entry) {
+    struct stat info;
+    if (stat(path, &info) != 0) return false;
+    entry->Name = "";
+    Describe(info, entry);
+    return true;
+}
+
+Descriptor FileOpenWrite(const char* path, int64_t offset) {
+    Descriptor file = RegularFileOnly(open(path, O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644), nullptr);
+    if (!file.IsOpen()) return file;
+    off_t moved = offset < 0 ? lseek(file.Get(), 0, SEEK_END) : lseek(file.Get(), static_cast<off_t>(offset), SEEK_SET);
+    if (moved < 0) return Descriptor();
+    return file;
+}
+
+int64_t FileRead(int fd, void* buffer, size_t size) {
+    for (;;) {
+        ssize_t got = read(fd, buffer, size);
+        if (got >= 0) return got;
+        if (errno != EINTR) return -1;
+    }
+}
+
+bool FileSeek(int fd, int64_t offset) { return lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0; }
+
+bool FileTruncate(int fd, int64_t length) { return ftruncate(fd, static_cast<off_t>(length)) == 0; }
+
+int64_t FilePosition(int fd) { return lseek(fd, 0, SEEK_CUR); }
+
+bool PathSetModifyTime(const char* path, time_t moment) {
+    timespec times[2];
+    times[0].tv_nsec = UTIME_OMIT;  // the access time stays
+    times[0].tv_sec = 0;
+    times[1].tv_sec = moment;
+    times[1].tv_nsec = 0;
+    return utimensat(AT_FDCWD, path, times, 0) == 0;
+}
+
+bool PathChangeMode(const char* path, unsigned mode) { return chmod(path, static_cast<mode_t>(mode & 07777)) == 0; }
+
 bool LocalCalendarTime(time_t moment, struct tm* calendar) { return localtime_r(&moment, calendar) != nullptr; }
+
+bool UtcCalendarTime(time_t moment, struct tm* calendar) { return gmtime_r(&moment, calendar) != nullptr; }
+
+time_t NowSeconds() { return time(nullptr); }

@@ -28,16 +28,41 @@ bool PathRenameNoReplace(const char* from, const char* to);  // fails when `to` 
 Descriptor FileOpenRead(const char* path, int64_t* size);
 // Creates a file or empties an existing one, for writing; not open on failure.
 Descriptor FileCreate(const char* path);
+// Opens a regular file for writing, creating it when missing, without
+// emptying it, positioned at offset (or at its end when offset is -1).
+Descriptor FileOpenWrite(const char* path, int64_t offset);
+// Reads up to size bytes from the current position: the count, 0 at the end, -1 on failure.
+int64_t FileRead(int fd, void* buffer, size_t size);
+// Moves the position of an open file; false on failure.
+bool FileSeek(int fd, int64_t offset);
+// Cuts an open file (or lengthens it with zeros) to length bytes.
+bool FileTruncate(int fd, int64_t length);
+// The current position of an open file, or -1.
+int64_t FilePosition(int fd);
+
+bool PathSetModifyTime(const char* path, time_t moment);
+bool PathChangeMode(const char* path, unsigned mode);  // the permission bits, 07777 at most
 // Writes every byte; false on failure (a full disk, for example).
 bool FileWriteAll(int fd, const void* data, size_t length);
 
-// One entry of a directory, as the listing needs it.
+enum class FileKind : uint8_t { File, Directory, Link, Fifo, Socket, CharDevice, BlockDevice };
+
+// One entry of a directory, as the listings need it.
 struct DirectoryEntry {
-    const char* Name;
-    bool IsDirectory;
-    time_t LastWrite;
-    int64_t Size;
+    const char* Name = "";
+    bool IsDirectory = false;
+    time_t LastWrite = 0;
+    int64_t Size = 0;
+    FileKind Kind = FileKind::File;
+    unsigned Permissions = 0;  // the low twelve mode bits
+    uint64_t Links = 1;
+    uint64_t Device = 0, Inode = 0;
+    bool OwnedByUs = false;    // owned by the user the server runs as
+    bool Privileged = false;   // the server runs as root: every permission is its own
 };
+
+// What stat says of a path (Name is left empty); false when nothing is there.
+bool PathInfo(const char* path, DirectoryEntry* info);
 
 // Walks the entries of one directory in the order the file system gives them,
 // "." and ".." included.
@@ -53,3 +78,7 @@ struct DirectoryReader {
 
 // Local calendar time of a moment, thread-safe; false when it has none.
 bool LocalCalendarTime(time_t moment, struct tm* calendar);
+// The same in UTC.
+bool UtcCalendarTime(time_t moment, struct tm* calendar);
+// Seconds since 1970, now.
+time_t NowSeconds();

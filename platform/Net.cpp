@@ -14,19 +14,19 @@
 
 namespace {
 
-// Waits until fd is ready for the given poll events or the wake event fires:
-// Ok when ready, Woken or Failed.
-NetStatus WaitFor(int fd, short events, int wakeFd) {
+// Waits until fd is ready for the given poll events, the wake event fires or
+// the watched descriptor turns readable: Ok when ready, Woken, Interrupted or Failed.
+NetStatus WaitFor(int fd, short events, NetWaits waits) {
     for (;;) {
-        pollfd waits[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
-        int count = wakeFd >= 0 ? 2 : 1;
-        int ready = poll(waits, count, -1);
+        pollfd polled[3] = {{fd, events, 0}, {waits.Wake, POLLIN, 0}, {waits.Watch, POLLIN, 0}};
+        int ready = poll(polled, 3, -1);  // a negative descriptor is left out by poll itself
         if (ready < 0) {
             if (errno == EINTR) continue;
             return NetStatus::Failed;
         }
-        if (count == 2 && (waits[1].revents & POLLIN)) return NetStatus::Woken;
-        if (waits[0].revents != 0) return NetStatus::Ok;  // ready, or an error the next call reports
+        if (polled[1].revents & POLLIN) return NetStatus::Woken;
+        if (polled[2].revents != 0) return NetStatus::Interrupted;
+        if (polled[0].revents != 0) return NetStatus::Ok;  // ready, or an error the next call reports
     }
 }
 
@@ -91,6 +91,11 @@ bool NetSetReuseAddress(int fd) {
     return setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0;
 }
 
+bool NetSetDualStack(int fd) {
+    int off = 0;
+    return setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off) == 0;
+}
+
 NetStatus NetBind(int fd, const NetAddress& local) {
     sockaddr_storage storage;
     socklen_t length = ToSockaddr(local, &storage);
@@ -99,12 +104,17 @@ NetStatus NetBind(int fd, const NetAddress& local) {
 
 NetStatus NetListen(int fd, int backlog) { return BindOrListenStatus(listen(fd, backlog) == 0); }
 
+void NetUrgentInline(int fd) {
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on);
+}
+
 void NetSendWithoutDelay(int fd) {
     int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
-NetStatus NetAccept(int listenFd, int wakeFd, Descriptor* accepted, NetAddress* peer) {
+NetStatus NetAccept(int listenFd, NetWaits waits, Descriptor* accepted, NetAddress* peer) {
     for (;;) {
         sockaddr_storage remote{};
         socklen_t length = sizeof remote;
@@ -116,42 +126,47 @@ NetStatus NetAccept(int listenFd, int wakeFd, Descriptor* accepted, NetAddress* 
         }
         if (errno == EINTR) continue;
         if (!WouldBlock(errno)) return NetStatus::Failed;
-        NetStatus waited = WaitFor(listenFd, POLLIN, wakeFd);
+        NetStatus waited = WaitFor(listenFd, POLLIN, waits);
         if (waited != NetStatus::Ok) return waited;
     }
 }
 
-NetStatus NetConnect(const NetAddress& remote, int wakeFd, Descriptor* connected) {
+NetStatus NetConnect(const NetAddress& remote, NetWaits waits, Descriptor* connected) {
     Descriptor socket = NetTcpSocket(remote.Family);
     if (!socket.IsOpen()) return NetStatus::Failed;
     sockaddr_storage storage;
     socklen_t length = ToSockaddr(remote, &storage);
-    if (connect(socket.Get(), reinterpret_cast<sockaddr*>(&storage), length) != 0) {
-        if (errno != EINPROGRESS && errno != EINTR) return NetStatus::Failed;
-        NetStatus waited = WaitFor(socket.Get(), POLLOUT, wakeFd);
-        if (waited != NetStatus::Ok) return waited;
-        int error = 0;
-        socklen_t size = sizeof error;
-        if (getsockopt(socket.Get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0)
-            return NetStatus::Failed;
-    }
+    bool done = connect(socket.Get(), reinterpret_cast<sockaddr*>(&storage), length) == 0;
+    if (!done && errno != EINPROGRESS && errno != EINTR) return NetStatus::Failed;
     *connected = std::move(socket);
+    if (done) return NetStatus::Ok;
+    NetStatus status = NetFinishConnect(connected->Get(), waits);
+    if (status != NetStatus::Ok && status != NetStatus::Interrupted) connected->Reset();
+    return status;
+}
+
+NetStatus NetFinishConnect(int fd, NetWaits waits) {
+    NetStatus waited = WaitFor(fd, POLLOUT, waits);
+    if (waited != NetStatus::Ok) return waited;
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) return NetStatus::Failed;
     return NetStatus::Ok;
 }
 
-NetResult NetReceive(int fd, void* buffer, size_t size, int wakeFd) {
+NetResult NetReceive(int fd, void* buffer, size_t size, NetWaits waits) {
     for (;;) {
         ssize_t got = recv(fd, buffer, size, 0);
         if (got > 0) return NetResult{NetStatus::Ok, static_cast<size_t>(got), 0};
         if (got == 0) return NetResult{NetStatus::Ended, 0, 0};
         if (errno == EINTR) continue;
         if (!WouldBlock(errno)) return Failure(NetStatus::Failed);
-        NetStatus waited = WaitFor(fd, POLLIN, wakeFd);
+        NetStatus waited = WaitFor(fd, POLLIN, waits);
         if (waited != NetStatus::Ok) return Failure(waited, 0);
     }
 }
 
-NetResult NetSendAll(int fd, const void* data, size_t length, int wakeFd) {
+NetResult NetSendAll(int fd, const void* data, size_t length, NetWaits waits) {
     const char* next = static_cast<const char*>(data);
     size_t total = length;
     while (length > 0) {
@@ -162,14 +177,14 @@ NetResult NetSendAll(int fd, const void* data, size_t length, int wakeFd) {
             continue;
         }
         if (errno == EINTR) continue;
-        if (!WouldBlock(errno)) return Failure(NetStatus::Failed);
-        NetStatus waited = WaitFor(fd, POLLOUT, wakeFd);
-        if (waited != NetStatus::Ok) return Failure(waited, 0);
+        if (!WouldBlock(errno)) return NetResult{NetStatus::Failed, total - length, errno};
+        NetStatus waited = WaitFor(fd, POLLOUT, waits);
+        if (waited != NetStatus::Ok) return NetResult{waited, total - length, 0};
     }
     return NetResult{NetStatus::Ok, total, 0};
 }
 
-NetResult NetSendFile(int socketFd, int fileFd, int64_t* offset, size_t count, int wakeFd) {
+NetResult NetSendFile(int socketFd, int fileFd, int64_t* offset, size_t count, NetWaits waits) {
     constexpr size_t largestStep = 0x7ffff000;  // what one sendfile call moves at most
     if (count > largestStep) count = largestStep;
     for (;;) {
@@ -182,7 +197,7 @@ NetResult NetSendFile(int socketFd, int fileFd, int64_t* offset, size_t count, i
         if (moved == 0) return NetResult{NetStatus::Ended, 0, 0};
         if (errno == EINTR) continue;
         if (WouldBlock(errno)) {
-            NetStatus waited = WaitFor(socketFd, POLLOUT, wakeFd);
+            NetStatus waited = WaitFor(socketFd, POLLOUT, waits);
             if (waited != NetStatus::Ok) return Failure(waited, 0);
             continue;
         }
@@ -224,7 +239,7 @@ bool NetHostAddress(const char* name, NetAddress* address) {
     return FromSockaddr(storage, address);
 }
 
-NetResult NetReceiveIntoFile(int socketFd, int fileFd, SplicePipe& pipe, int wakeFd) {
+NetResult NetReceiveIntoFile(int socketFd, int fileFd, SplicePipe& pipe, NetWaits waits) {
     constexpr int PipeSize = 1 << 20;  // the most one step moves
     if (!pipe.Read.IsOpen()) {
         int ends[2];
@@ -240,7 +255,7 @@ NetResult NetReceiveIntoFile(int socketFd, int fileFd, SplicePipe& pipe, int wak
         if (errno == EINTR) continue;
         if (errno == EINVAL) return Failure(NetStatus::Unsupported);
         if (!WouldBlock(errno)) return Failure(NetStatus::Failed);
-        NetStatus waited = WaitFor(socketFd, POLLIN, wakeFd);  // the pipe is empty: the socket has nothing yet
+        NetStatus waited = WaitFor(socketFd, POLLIN, waits);  // the pipe is empty: the socket has nothing yet
         if (waited != NetStatus::Ok) return Failure(waited, 0);
     }
     if (got == 0) return NetResult{NetStatus::Ended, 0, 0};

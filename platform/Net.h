@@ -1,7 +1,8 @@
 // TCP sockets, one small function per chore. Every socket is non-blocking;
 // the calls that may wait do so in poll() together with a wake event (see
 // System.h), so that a connection dropped from another thread stops waiting at
-// once. Pass -1 as wakeFd to wait on the socket alone.
+// once, and optionally with a watched descriptor (the control connection
+// during a transfer), whose readiness interrupts the wait.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +21,15 @@ enum class NetStatus : uint8_t {
     FileFailed,    // the file side of a move between a file and a socket failed
     Unsupported,   // the socket cannot be spliced (reported before anything moved)
     AddressInUse,  // bind or listen found the port taken
+    Interrupted,   // the watched descriptor became readable first
+};
+
+// What a wait watches besides its socket: the wake event (-1: none) and a
+// descriptor whose readiness interrupts the wait (-1: none).
+struct NetWaits {
+    int Wake = -1;
+    int Watch = -1;
+    NetWaits(int wake = -1, int watch = -1) : Wake(wake), Watch(watch) {}  // NOLINT: a wake event alone converts
 };
 
 // A status, the bytes moved when there is a count to give, and the errno of
@@ -33,6 +43,8 @@ struct NetResult {
 
 Descriptor NetTcpSocket(AddressFamily family);  // not open on failure
 bool NetSetReuseAddress(int fd);
+// Lets an IPv6 socket take IPv4 connections too (as IPv4-mapped addresses).
+bool NetSetDualStack(int fd);
 NetStatus NetBind(int fd, const NetAddress& local);  // Ok, AddressInUse or Failed
 NetStatus NetListen(int fd, int backlog);            // Ok, AddressInUse or Failed
 
@@ -42,24 +54,33 @@ NetStatus NetListen(int fd, int backlog);            // Ok, AddressInUse or Fail
 // full segments.
 void NetSendWithoutDelay(int fd);
 
+// Keeps TCP urgent data in the stream where it was sent: clients send the
+// Telnet "synch" before ABOR as urgent data, and pulled out of the stream it
+// would take the line's last byte with it.
+void NetUrgentInline(int fd);
+
 // Accepts one connection into *accepted, its peer's address into *peer when
 // peer is not null: Ok, Failed or Woken. A connection that vanished before it
-// could be accepted is waited past, not reported.
-NetStatus NetAccept(int listenFd, int wakeFd, Descriptor* accepted, NetAddress* peer);
+// could be accepted is waited past, not reported. Every call that waits may
+// also end Interrupted when waits.Watch is given.
+NetStatus NetAccept(int listenFd, NetWaits waits, Descriptor* accepted, NetAddress* peer);
 
-// Connects a new socket to remote: Ok, Failed or Woken.
-NetStatus NetConnect(const NetAddress& remote, int wakeFd, Descriptor* connected);
+// Connects a new socket to remote: Ok, Failed, Woken or Interrupted, when
+// *connected holds the socket still connecting: NetFinishConnect waits on.
+NetStatus NetConnect(const NetAddress& remote, NetWaits waits, Descriptor* connected);
+NetStatus NetFinishConnect(int fd, NetWaits waits);
 
 // Receives up to size bytes: Ok with the count, Ended, Failed or Woken.
-NetResult NetReceive(int fd, void* buffer, size_t size, int wakeFd);
+NetResult NetReceive(int fd, void* buffer, size_t size, NetWaits waits);
 
-// Sends every byte, continuing short sends: Ok, Failed or Woken.
-NetResult NetSendAll(int fd, const void* data, size_t length, int wakeFd);
+// Sends every byte, continuing short sends: Ok, Failed, Woken or Interrupted,
+// with the count of bytes that went out.
+NetResult NetSendAll(int fd, const void* data, size_t length, NetWaits waits);
 
 // Sends up to count bytes of a file from *offset with the kernel's zero-copy
 // path, advancing *offset: Ok with the count moved, Ended at the file's end,
 // Failed when the socket failed, Woken, or FileFailed when the file could not be read.
-NetResult NetSendFile(int socketFd, int fileFd, int64_t* offset, size_t count, int wakeFd);
+NetResult NetSendFile(int socketFd, int fileFd, int64_t* offset, size_t count, NetWaits waits);
 
 bool NetLocalAddress(int fd, NetAddress* address);
 bool NetPeerAddress(int fd, NetAddress* address);
@@ -78,7 +99,7 @@ struct SplicePipe {
 
 // Receives from a socket straight into a file at its current position,
 // through the pipe, so that the bytes never pass through user memory: Ok with
-// the count moved, Ended when the peer closed, Failed, Woken, FileFailed when
+// the count moved, Ended when the peer closed, Failed, Woken, Interrupted, FileFailed when
 // the file could not be written, or Unsupported, before anything was received,
 // when the socket cannot be spliced (the caller then receives through a buffer).
-NetResult NetReceiveIntoFile(int socketFd, int fileFd, SplicePipe& pipe, int wakeFd);
+NetResult NetReceiveIntoFile(int socketFd, int fileFd, SplicePipe& pipe, NetWaits waits);

@@ -31,13 +31,17 @@ TEST(ParseCommandLine, CutsKeywordAndArgument) {
     }
 }
 
-TEST(CommandTable, FindsExactUpperCaseKeywordsOnly) {
+TEST(CommandTable, FindsExactUpperCaseKeywordsOnlyAndExtensionsOnlyWithThem) {
     for (const char* keyword : {"USER", "PASS", "RETR", "REST", "CDUP", "ABOR", "BYE", "QUIT"})
-        EXPECT_NE(FindCommand(keyword), nullptr) << keyword;
-    for (const char* keyword : {"", "user", "HELO", "RETRX", "PWD\tX"}) EXPECT_EQ(FindCommand(keyword), nullptr) << keyword;
-    EXPECT_TRUE(FindCommand("USER")->Flags & BeforeLogin);
-    EXPECT_FALSE(FindCommand("NOOP")->Flags & BeforeLogin);
-    EXPECT_EQ(FindCommand("REST")->Handler, nullptr);  // known, not implemented
+        EXPECT_NE(FindCommand(keyword, false), nullptr) << keyword;
+    for (const char* keyword : {"FEAT", "MLSD", "EPSV", "APPE", "XPWD", "SITE"}) {
+        EXPECT_EQ(FindCommand(keyword, false), nullptr) << keyword;
+        EXPECT_NE(FindCommand(keyword, true), nullptr) << keyword;
+    }
+    for (const char* keyword : {"", "user", "HELO", "RETRX", "PWD\tX"}) EXPECT_EQ(FindCommand(keyword, true), nullptr);
+    EXPECT_TRUE(FindCommand("USER", false)->Flags & BeforeLogin);
+    EXPECT_FALSE(FindCommand("NOOP", false)->Flags & BeforeLogin);
+    EXPECT_TRUE(FindCommand("REST", false)->Flags & StubWithoutExtensions);  // known, not implemented without them
 }
 
 TEST(PortArgument, AcceptsSixNumbersFrom0To255Only) {

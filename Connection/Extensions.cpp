@@ -1,0 +1,134 @@
+// With --extensions: FEAT, OPTS, HELP, STAT, MODE, STRU and ALLO, and the
+// commands refused outright (SMNT, REIN, STOU).
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "Connection/Commands.h"
+#include "Connection/Replies.h"
+#include "Connection/Session.h"
+#include "FileSystem/Listing.h"
+#include "FileSystem/Paths.h"
+#include "core/Log.h"
+#include "core/Records.h"
+#include "platform/Files.h"
+
+namespace {
+
+bool SameWord(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if ((a[i] >= 'a' && a[i] <= 'z' ? a[i] - 32 : a[i]) != (b[i] >= 'a' && b[i] <= 'z' ? b[i] - 32 : b[i]))
+            return false;
+    return true;
+}
+
+// The argument's first word, and what follows its blank.
+std::string_view FirstWord(std::string_view argument, std::string_view* rest) {
+    size_t blank = argument.find(' ');
+    *rest = blank == std::string_view::npos ? std::string_view() : argument.substr(blank + 1);
+    return argument.substr(0, blank);
+}
+
+// Sends the status of a path: its LIST lines between a 213 first and last line.
+void PathStatus(Session& session, const char* argument) {
+    char path[PathSize];
+    if (!BuildLocalPath(session.Root, session.Record.LocalDirectory, argument, path, sizeof path) ||
+        PathKindOf(path) == PathKind::Missing) {
+        Reply(session, Replies::NoSuchPath);
+        return;
+    }
+    ReplyWith(session, Replies::PathStatusStart, argument, ":\r\n");
+    char text[ListingSize];
+    ListingText listing{text, sizeof text};
+    text[0] = '\0';
+    ListingFormat format;
+    format.Style = ListingStyle::Long;
+    format.Now = NowSeconds();
+    DirectoryReader reader(path);
+    if (!reader.IsOpen()) {
+        DirectoryEntry entry;
+        if (PathInfo(path, &entry)) BuildUnit(listing, format, entry, argument);
+        if (listing.Used > 0) Reply(session, std::string_view(text, listing.Used));
+    } else {
+        for (bool more = true; more;) {
+            more = GetDirectoryList(reader, listing, format);
+            if (listing.Used > 0) Reply(session, std::string_view(text, listing.Used));
+            listing.Used = 0;
+        }
+    }
+    Reply(session, Replies::PathStatusEnd);
+}
+
+}  // namespace
+
+void CommandFeat(Session& session, char*) {
+    std::string reply(Replies::FeaturesStart);
+    reply += Replies::FeaturesList;
+    char facts[96];
+    FormatFactNames(session.Facts, true, facts, sizeof facts);
+    reply += " MLST ";
+    reply += facts;
+    reply += "\r\n";
+    reply += Replies::FeaturesRest;
+    reply += Replies::FeaturesEnd;
+    Reply(session, reply);
+}
+
+void CommandOpts(Session& session, char* argument) {
+    std::string_view rest;
+    std::string_view option = FirstWord(argument, &rest);
+    if (SameWord(option, "UTF8") && SameWord(rest, "ON")) {
+        Reply(session, Replies::Utf8On);  // names are passed on as bytes: UTF-8 is always on
+    } else if (SameWord(option, "MLST")) {
+        session.Facts = ParseFactNames(rest);
+        char facts[96];
+        FormatFactNames(session.Facts, false, facts, sizeof facts);
+        char reply[128];
+        int length = std::snprintf(reply, sizeof reply, Replies::MlstOptionsFormat, facts);
+        Reply(session, std::string_view(reply, static_cast<size_t>(length)));
+    } else {
+        Reply(session, Replies::OptionUnknown);
+    }
+}
+
+void CommandHelp(Session& session, char*) { Reply(session, Replies::Help); }
+
+void CommandStat(Session& session, char* argument) {
+    if (session.Transferring) {
+        char reply[96];
+        int length = std::snprintf(reply, sizeof reply, Replies::TransferStatusFormat, session.Moved);
+        Reply(session, std::string_view(reply, static_cast<size_t>(length)));
+        return;
+    }
+    if (argument[0] != '\0') {
+        PathStatus(session, argument);
+        return;
+    }
+    std::string status(Replies::StatusStart);
+    char address[64] = "";
+    if (KnowAddresses(session)) FormatAddress(session.PeerAddress, address, sizeof address);
+    int user = session.Record.UserID.load();
+    AppendFormat(status, " Connected from %s\r\n Logged in as %s\r\n", address,
+                 user >= 0 && user < UserCount ? User[user]->Name : "");
+    AppendFormat(status, " TYPE: %s; STRUcture: File; transfer MODE: Stream\r\n",
+                 session.Type == TransferType::Ascii ? "ASCII" : "BINARY");
+    status += session.Endpoint.Passive && session.Endpoint.Listener.IsOpen() ? " Waiting for a passive data connection\r\n"
+                                                                              : " No data connection\r\n";
+    status += Replies::StatusEnd;
+    Reply(session, status);
+}
+
+void CommandMode(Session& session, char* argument) {
+    if (argument[0] == '\0') Reply(session, Replies::ArgumentSyntax);
+    else Reply(session, SameWord(argument, "S") ? Replies::ModeOk : Replies::ParameterNotImplemented);
+}
+
+void CommandStru(Session& session, char* argument) {
+    if (argument[0] == '\0') Reply(session, Replies::ArgumentSyntax);
+    else Reply(session, SameWord(argument, "F") ? Replies::StructureOk : Replies::ParameterNotImplemented);
+}
+
+void CommandAllo(Session& session, char*) { Reply(session, Replies::AlloOk); }
+
+void CommandRefused(Session& session, char*) { Reply(session, Replies::NotImplementedHere); }

@@ -1,0 +1,3 @@
+#include "core/Options.h"
+
+ProgramOptions Options;
