@@ -33,13 +33,14 @@ def free_port():
 
 
 def listening(port):
-    # True when some socket listens on the TCP port (from /proc/net/tcp).
+    # True when some socket listens on the TCP port, IPv4 or IPv6 (from /proc/net).
     wanted = ":%04X" % port
-    with open("/proc/net/tcp") as table:
-        for row in table.readlines()[1:]:
-            fields = row.split()
-            if fields[1].endswith(wanted) and fields[3] == "0A":
-                return True
+    for name in ("/proc/net/tcp", "/proc/net/tcp6"):
+        with open(name) as table:
+            for row in table.readlines()[1:]:
+                fields = row.split()
+                if fields[1].endswith(wanted) and fields[3] == "0A":
+                    return True
     return False
 
 
@@ -85,7 +86,8 @@ def config_text(servers, users, group_count=0):
 
 class Vostrine:
     # One vostrine process in its own scratch working directory.
-    def __init__(self, test, config=None, servers=None, users=None, files=None, start=True):
+    def __init__(self, test, config=None, servers=None, users=None, files=None, start=True, args=()):
+        self.args = list(args)
         self.test = test
         self.workdir = tempfile.mkdtemp(prefix="vostrine-e2e-")
         test.addCleanup(shutil.rmtree, self.workdir, True)
@@ -126,7 +128,7 @@ class Vostrine:
 
     # the process
     def start(self):
-        self.process = subprocess.Popen([BINARY], cwd=self.workdir, stdin=subprocess.PIPE,
+        self.process = subprocess.Popen([BINARY] + self.args, cwd=self.workdir, stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, bufsize=0)
         self.test.addCleanup(self.stop)
         for stream, sink in ((self.process.stdout, self._out), (self.process.stderr, self._err)):
@@ -323,11 +325,11 @@ def receive_all(data):
 
 class ServerTest(unittest.TestCase):
     # A test case with helpers to start servers.
-    def serve(self, users=None, files=None, **server_options):
+    def serve(self, users=None, files=None, args=(), **server_options):
         port = free_port()
         if users is None:
             users = [user("alice", "secret"), user("anonymous")]
-        srv = Vostrine(self, servers=[server(port, **server_options)], users=users, files=files)
+        srv = Vostrine(self, servers=[server(port, **server_options)], users=users, files=files, args=args)
         srv.wait_for("Press \"close\" Key to Quit ...\n")
         srv.wait_listening(port)
         srv.port = port

@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "Connection/CommandTable.h"
+#include "Connection/ControlInput.h"
+#include "DataConnection/AsciiMode.h"
 #include "DataConnection/DataConnection.h"
 #include "platform/Address.h"
 
@@ -116,4 +120,68 @@ TEST(Address, SameHostSeesThroughIPv4MappedAddresses) {
     EXPECT_TRUE(plain.IsIPv4());
     EXPECT_EQ(plain.Bytes[3], 1);
     EXPECT_TRUE(Unmapped(v6).IsIPv6());
+}
+
+TEST(StripTelnet, DropsCommandSequencesAcrossReceives) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"\xff\xf4\xff\xf2" "ABOR\r\n"}, "ABOR\r\n"},             // interrupt process, data mark
+        {{"A\xff\xff" "B"}, "A\xff" "B"},                          // an escaped 0xFF
+        {{"A\xff", "\xfb\x01" "B"}, "AB"},                         // WILL ECHO, split over two receives
+        {{"A\xff\xfa\x18\x01\xff", "\xf0" "B"}, "AB"},             // a subnegotiation up to IAC SE
+        {{"\xff", "\xff", "\xff\xf4X"}, "\xffX"},
+    };
+    for (const auto& [pieces, expected] : cases) {
+        TelnetState state = TelnetState::Data;
+        std::string kept;
+        for (std::string piece : pieces) kept.append(piece.data(), StripTelnet(state, piece.data(), piece.size()));
+        EXPECT_EQ(kept, expected);
+    }
+}
+
+TEST(RestAndEprtArguments, AreReadStrictly) {
+    int64_t offset = -1;
+    EXPECT_TRUE(ParseRestOffset("5368709121", &offset));
+    EXPECT_EQ(offset, 5368709121LL);
+    for (const char* bad : {"", "-1", "+1", "12x", " 1", "99999999999999999999"}) EXPECT_FALSE(ParseRestOffset(bad, &offset)) << bad;
+
+    const std::pair<const char*, EprtStatus> cases[] = {
+        {"|1|127.0.0.1|6000|", EprtStatus::Ok}, {"!2!::1!65535!", EprtStatus::Ok}, {"|3|x|1|", EprtStatus::UnknownFamily},
+        {"|1|::1|6000|", EprtStatus::Malformed}, {"|2|127.0.0.1|6000|", EprtStatus::Malformed},
+        {"|1|127.0.0.1|0|", EprtStatus::Malformed}, {"|1|127.0.0.1|65536|", EprtStatus::Malformed},
+        {"|1|127.0.0.1|60x|", EprtStatus::Malformed}, {"|1|127.0.0.1|6000", EprtStatus::Malformed},
+        {"|1|127.0.0.1|6000|x", EprtStatus::Malformed}, {"", EprtStatus::Malformed}, {" 1 127.0.0.1 6000 ", EprtStatus::Malformed},
+    };
+    for (auto [argument, status] : cases) {
+        NetAddress target;
+        EXPECT_EQ(ParseEprtArgument(argument, &target), status) << argument;
+    }
+    NetAddress target;
+    ASSERT_EQ(ParseEprtArgument("|2|::1|2121|", &target), EprtStatus::Ok);
+    EXPECT_TRUE(target.IsIPv6());
+    EXPECT_EQ(target.Port, 2121);
+}
+
+TEST(AsciiMode, ConvertsLineEndsPieceByPiece) {
+    auto toNetwork = [](std::vector<std::string> pieces) {
+        bool lastWasCr = false;
+        std::string out;
+        for (const std::string& piece : pieces) {
+            std::string converted(2 * piece.size(), '\0');
+            out += converted.substr(0, ToNetworkAscii(piece.data(), piece.size(), converted.data(), &lastWasCr));
+        }
+        return out;
+    };
+    auto fromNetwork = [](std::vector<std::string> pieces) {
+        bool pendingCr = false;
+        std::string out;
+        for (const std::string& piece : pieces) {
+            std::string converted(piece.size() + 1, '\0');
+            out += converted.substr(0, FromNetworkAscii(piece.data(), piece.size(), converted.data(), &pendingCr));
+        }
+        return pendingCr ? out + "\r" : out;
+    };
+    EXPECT_EQ(toNetwork({"a\nb\r\nc\n"}), "a\r\nb\r\nc\r\n");
+    EXPECT_EQ(toNetwork({"a\r", "\nb", "\n"}), "a\r\nb\r\n");  // a CR LF split over pieces stays as it is
+    EXPECT_EQ(fromNetwork({"a\r\nb\rc\r\n"}), "a\nb\rc\n");
+    EXPECT_EQ(fromNetwork({"a\r", "\nb\r", "x", "\r"}), "a\nb\rx\r");
 }

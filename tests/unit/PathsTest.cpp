@@ -8,6 +8,7 @@
 
 #include "FileSystem/Listing.h"
 #include "FileSystem/Paths.h"
+#include "platform/Files.h"
 
 namespace {
 
@@ -138,4 +139,78 @@ TEST(Listing, LinesHaveTheirColumnsAndNeverOverrunTheBuffer) {
     char date[13];
     FormatListingDate(1703505600, date);  // 25 December 2023, noon UTC
     EXPECT_STREQ(date, "Dec 25  2023");
+}
+
+TEST(ChangeDirectoryNormalised, ResolvesDotsNeverAboveTheRootAndLooksOnlyWhereTold) {
+    struct Step {
+        const char* Argument;
+        const char* Current;  // null when CWD fails
+    };
+    const Step walk[] = {{"..", "/"}, {"pub", "/pub"}, {"docs", nullptr}, {"../docs/.", "/docs"}, {"/pub/incoming", "/pub/incoming"},
+                         {"../../../..", "/"}, {"\\pub\\incoming\\..", "/pub"}, {"/", "/"}, {"pub//incoming/", "/pub/incoming"}};
+    DirectoryTexts at;
+    std::strcpy(at.Local, "R");
+    std::strcpy(at.Current, "/");
+    for (const Step& step : walk) {
+        DirectoryTexts to;
+        bool moved = ChangeDirectoryNormalised("R", at, step.Argument, &to, FakeDirectory);
+        ASSERT_EQ(moved, step.Current != nullptr) << step.Argument;
+        if (!moved) continue;
+        EXPECT_STREQ(to.Current, step.Current) << step.Argument;
+        EXPECT_EQ(std::string(to.Local), std::string("R") + (std::string(step.Current) == "/" ? "" : step.Current));
+        at = to;
+    }
+}
+
+TEST(Listing, ExtendedLinesAndFacts) {
+    DirectoryEntry file;
+    file.Kind = FileKind::File;
+    file.Permissions = 04755;
+    file.Size = 12;
+    file.LastWrite = 1141732800;
+    file.Links = 2;
+    file.Device = 0x801;
+    file.Inode = 0xabc;
+    file.OwnedByUs = true;
+    char mode[11];
+    FormatMode(file, mode);
+    EXPECT_STREQ(mode, "-rwsr-xr-x");
+    char text[1024] = "";
+    ListingText listing{text, sizeof text};
+    ListingFormat facts{ListingStyle::Facts, AllFacts, 0};
+    ASSERT_TRUE(BuildUnit(listing, facts, file, "a b"));
+    facts.Facts = FactType | FactModify;
+    ASSERT_TRUE(BuildUnit(listing, facts, file, "x", "cdir"));
+    ListingFormat names{ListingStyle::Names, AllFacts, 0};
+    ASSERT_TRUE(BuildUnit(listing, names, file, "n"));
+    EXPECT_STREQ(text, "type=file;size=12;modify=20060307120000;perm=adfwr;unique=801gabc; a b\r\n"
+                       "type=cdir;modify=20060307120000; x\r\nn\r\n");
+
+    char date[13];
+    FormatLongDate(1141732800, 1141732800 + 3600, date);  // recent: the time of day
+    EXPECT_EQ(std::string(date).substr(0, 7), "Mar  7 ");
+    EXPECT_EQ(std::string(date)[9], ':');
+    FormatLongDate(1141732800, 1141732800 + 200 * 86400, date);  // older than six months: the year
+    EXPECT_STREQ(date, "Mar  7  2006");
+}
+
+TEST(FactTimes, ParseAndFormatInUtc) {
+    const std::pair<const char*, long long> cases[] = {{"19700101000000", 0}, {"20060307120000", 1141732800},
+                                                       {"20000229235959.123", 951868799}, {"21000301000000", 4107542400}};
+    for (auto [text, seconds] : cases) {
+        time_t moment = -1;
+        ASSERT_TRUE(ParseFactTime(text, &moment)) << text;
+        EXPECT_EQ(moment, seconds) << text;
+        char formatted[15];
+        FormatFactTime(moment, formatted);
+        EXPECT_EQ(std::string(formatted), std::string(text).substr(0, 14));
+    }
+    for (const char* bad : {"", "2006030712000", "20061307120000", "20060230120000", "21000229000000", "2006030712000x", "20060307120000.", "20060307240000"}) {
+        time_t moment;
+        EXPECT_FALSE(ParseFactTime(bad, &moment)) << bad;
+    }
+    char names[96];
+    FormatFactNames(FactType | FactModify, true, names, sizeof names);
+    EXPECT_STREQ(names, "type*;size;modify*;perm;unique;");
+    EXPECT_EQ(ParseFactNames("TYPE;Unique;nonsense;;"), FactType | FactUnique);
 }
