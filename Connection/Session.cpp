@@ -24,7 +24,7 @@ size_t FormatBounded(char* buffer, size_t size, std::string_view prefix, std::st
     if (middle.size() > room) middle = middle.substr(0, room);
     size_t length = 0;
     for (std::string_view part : {prefix, middle, suffix}) {
-        std::memcpy(buffer + length, part.data(), part.size());
+        if (!part.empty()) std::memcpy(buffer + length, part.data(), part.size());
         length += part.size();
     }
     buffer[length] = '\0';

@@ -38,7 +38,7 @@ bool SetText(char (&field)[PathSize], std::initializer_list<std::string_view> pa
     if (total >= PathSize) return false;
     size_t length = 0;
     for (std::string_view part : parts) {
-        std::memcpy(field + length, part.data(), part.size());
+        if (!part.empty()) std::memcpy(field + length, part.data(), part.size());
         length += part.size();
     }
     field[length] = '\0';

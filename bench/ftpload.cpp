@@ -12,6 +12,10 @@
 //   ftpload smallfiles PORT USER PASS DIR COUNT BYTES  files/s up, then down, on one connection
 //   ftpload idle PORT USER PASS COUNT              logs COUNT connections in and holds them
 //        until standard input closes
+//   ftpload listing PORT USER PASS COMMAND DIR     entries/s of one passive LIST or MLSD of DIR
+//   ftpload resume PORT USER PASS NAME OFFSET      MB/s of one passive binary RETR from OFFSET (REST)
+//   ftpload abort PORT USER PASS NAME              ms from ABOR, sent 1 MiB into a binary RETR,
+//        to the reply that ends the abort
 //
 // Data and control connections are ended with a reset (SO_LINGER 0) by this
 // side once the server has said all it had to, so that finished connections
@@ -345,6 +349,68 @@ int SmallFiles(char** argv) {
     return 0;
 }
 
+int Listing(char** argv) {
+    Control control(static_cast<uint16_t>(std::atoi(argv[0])));
+    control.Login(argv[1], argv[2]);
+    int data = control.Passive();
+    std::string command = std::string(argv[3]) + " " + argv[4] + "\r\n";
+    auto start = Clock::now();
+    SendAll(control.Fd, command.data(), command.size());
+    size_t lines = 0;
+    std::vector<char>& buffer = Buffer();
+    for (;;) {
+        ssize_t got = recv(data, buffer.data(), buffer.size(), 0);
+        if (got <= 0) break;
+        lines += static_cast<size_t>(std::count(buffer.data(), buffer.data() + got, '\n'));
+    }
+    Reset(data);
+    if (!Completed(control)) Fail("listing");
+    std::printf("%.0f\n", lines / Seconds(start));
+    return 0;
+}
+
+int Resume(char** argv) {
+    Control control(static_cast<uint16_t>(std::atoi(argv[0])));
+    control.Login(argv[1], argv[2]);
+    control.Expect("TYPE I", "200");
+    int data = control.Passive();
+    control.Expect(std::string("REST ") + argv[4], "350");
+    auto start = Clock::now();
+    std::string command = std::string("RETR ") + argv[3] + "\r\n";
+    SendAll(control.Fd, command.data(), command.size());
+    size_t bytes = Drain(data);
+    double seconds = Seconds(start);
+    Reset(data);
+    if (!Completed(control)) Fail("RETR");
+    std::printf("%.1f\n", bytes / seconds / 1e6);
+    return 0;
+}
+
+int Abort(char** argv) {
+    Control control(static_cast<uint16_t>(std::atoi(argv[0])));
+    control.Login(argv[1], argv[2]);
+    control.Expect("TYPE I", "200");
+    int data = control.Passive();
+    std::string command = std::string("RETR ") + argv[3] + "\r\n";
+    SendAll(control.Fd, command.data(), command.size());
+    std::vector<char>& buffer = Buffer();
+    for (size_t total = 0; total < (1u << 20);) {
+        ssize_t got = recv(data, buffer.data(), buffer.size(), 0);
+        if (got <= 0) Fail("RETR");
+        total += static_cast<size_t>(got);
+    }
+    auto start = Clock::now();
+    SendAll(control.Fd, "ABOR\r\n", 6);
+    // The transfer's 150, perhaps its 426, then ABOR's 225 or 226.
+    for (;;) {
+        std::string line = control.Line();
+        if (line.compare(0, 3, "225") == 0 || line.compare(0, 3, "226") == 0) break;
+    }
+    std::printf("%.2f\n", Seconds(start) * 1000);
+    Reset(data);
+    return 0;
+}
+
 int Idle(char** argv) {
     uint16_t port = static_cast<uint16_t>(std::atoi(argv[0]));
     int count = std::atoi(argv[3]);
@@ -371,7 +437,8 @@ int main(int argc, char** argv) {
         int (*Run)(char**);
     } modes[] = {{"download", 4, Download},   {"upload", 5, Upload},     {"tcp-download", 1, TcpDownload},
                  {"tcp-upload", 2, TcpUpload}, {"sessions", 7, Sessions}, {"smallfiles", 6, SmallFiles},
-                 {"idle", 4, Idle}};
+                 {"idle", 4, Idle},           {"listing", 5, Listing},   {"resume", 5, Resume},
+                 {"abort", 4, Abort}};
     for (const Mode& mode : modes)
         if (argc == mode.Arguments + 2 && std::strcmp(argv[1], mode.Name) == 0) return mode.Run(argv + 2);
     std::fprintf(stderr, "usage: see the top of bench/ftpload.cpp\n");
