@@ -58,7 +58,7 @@ void RunCommandLine(Session& session, std::string_view line) {
     std::memcpy(argument, command.Argument.data(), command.Argument.size());
     argument[command.Argument.size()] = '\0';
 
-    ConsolePrintf("<<%d:%s %s\r\n", session.Control.Fd(), command.Keyword, argument);
+    ConsoleEchoReceived(session.Control.Fd(), command.Keyword, argument);
     bool extended = Extended();
     const CommandRow* row = FindCommand(command.Keyword, extended);
     if (row == nullptr) {

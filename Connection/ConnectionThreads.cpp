@@ -120,7 +120,7 @@ int CreateConnection(int serverIndex, int socket) {
 void RefuseConnection(int socket) {
     Descriptor refused(socket);
     std::string_view text = Extended() ? Replies::TooManyUsersLine : Replies::TooManyUsers;
-    ConsolePrintf(">>%d:%.*s", socket, static_cast<int>(text.size()), text.data());
+    ConsoleEchoSent(socket, text);
     if (!NetSendAll(socket, text.data(), text.size(), -1).Ok()) ConsoleText("Send Error\r\n");
     NetShutdownReceive(socket);
 }

@@ -5,7 +5,7 @@
 #include "core/Log.h"
 
 bool Send(Session& session, Channel& channel, std::string_view text) {
-    ConsolePrintf(">>%d:%.*s", channel.Fd(), static_cast<int>(text.size()), text.data());
+    ConsoleEchoSent(channel.Fd(), text);
     if (session.Serving() && channel.WriteAll(text.data(), text.size(), session.WakeFd).Ok()) return true;
     ConsoleText("Send Error\r\n");
     return false;

@@ -69,7 +69,7 @@ bool LocalPathOf(const Session& session, const char* argument, char (&path)[Path
 
 // Sends a text on the data connection whole, echoed on the console first.
 bool SendOnData(Session& session, std::string_view text) {
-    ConsolePrintf(">>%d:%.*s", session.Data.Fd(), static_cast<int>(text.size()), text.data());
+    ConsoleEchoSent(session.Data.Fd(), text);
     while (session.Serving()) {
         NetResult sent = session.Data.WriteAll(text.data(), text.size(), session.TransferWaits());
         text.remove_prefix(sent.Count);

@@ -1,10 +1,14 @@
 #include "core/Log.h"
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "platform/System.h"
+
+#include <initializer_list>
 
 namespace {
 
@@ -75,6 +79,45 @@ void ConsoleText(std::string_view text) {
     }
     UnlockAfterDraining();
 }
+
+namespace {
+
+// Builds an echo line from its parts without printf, which costs more than
+// the rest of a short reply's path.
+void Echo(std::string_view mark, int socket, std::initializer_list<std::string_view> parts) {
+    char small[2048];
+    char number[16];
+    auto converted = std::to_chars(number, number + sizeof number, socket);
+    size_t length = mark.size() + static_cast<size_t>(converted.ptr - number) + 1;
+    for (std::string_view part : parts) length += part.size();
+    std::string large;
+    char* line = small;
+    if (length > sizeof small) {
+        large.resize(length);
+        line = large.data();
+    }
+    size_t used = 0;
+    auto add = [&](std::string_view part) {
+        if (!part.empty()) std::memcpy(line + used, part.data(), part.size());
+        used += part.size();
+    };
+    add(mark);
+    add(std::string_view(number, static_cast<size_t>(converted.ptr - number)));
+    add(":");
+    for (std::string_view part : parts) add(part);
+    ConsoleText(std::string_view(line, used));
+}
+
+// A text as the echo shows it: up to its first NUL byte.
+std::string_view UpToNul(std::string_view text) { return text.substr(0, text.find('\0')); }
+
+}  // namespace
+
+void ConsoleEchoReceived(int socket, const char* keyword, const char* argument) {
+    Echo("<<", socket, {keyword, " ", argument, "\r\n"});
+}
+
+void ConsoleEchoSent(int socket, std::string_view text) { Echo(">>", socket, {UpToNul(text)}); }
 
 void ConsoleFlush() {
     writeLock.lock();

@@ -8,6 +8,12 @@
 void ConsolePrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void ConsoleText(std::string_view text);
 
+// The echo of a command received on a socket: "<<socket:KEYWORD argument\r\n".
+void ConsoleEchoReceived(int socket, const char* keyword, const char* argument);
+// The echo of a text sent on a socket: ">>socket:text" (the text brings its
+// own line end). Like the rest of the echo, it ends at a NUL byte.
+void ConsoleEchoSent(int socket, std::string_view text);
+
 // Waits until everything printed so far has been written.
 void ConsoleFlush();
 
