@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "Connection/CommandTable.h"
+#include "Connection/Commands.h"
 #include "Connection/Replies.h"
 #include "Connection/Session.h"
 #include "core/Log.h"
@@ -58,9 +59,10 @@ void RunCommandLine(Session& session, std::string_view line) {
     std::memcpy(argument, command.Argument.data(), command.Argument.size());
     argument[command.Argument.size()] = '\0';
 
-    ConsoleEchoReceived(session.Control.Fd(), command.Keyword, argument);
     bool extended = Extended();
     const CommandRow* row = FindCommand(command.Keyword, extended);
+    bool hidden = Options.HidePasswords && row != nullptr && row->Handler == CommandPass;
+    ConsoleEchoReceived(session.Control.Fd(), command.Keyword, hidden ? "****" : argument);
     if (row == nullptr) {
         Reply(session, Replies::SyntaxError);
         return;

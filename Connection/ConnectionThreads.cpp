@@ -16,6 +16,15 @@
 
 namespace {
 
+// A connection thread's stack: what the deepest command needs (a listing
+// piece, a few paths and reply texts) with room to spare. Only the pages a
+// thread touches take memory. Sanitized builds need several times more.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr size_t ConnectionStackSize = 2 << 20;
+#else
+constexpr size_t ConnectionStackSize = 256 << 10;
+#endif
+
 // Connection threads. A thread that has served its connection waits for the
 // next one instead of ending, so that a busy server does not pay for starting
 // and ending a thread per connection. All of this is under SlotLock.
@@ -56,12 +65,18 @@ void ConnectionThread(ConnectionStart start) {
     }
 }
 
+void ConnectionThreadBody(void* argument) {
+    ConnectionStart start = *static_cast<ConnectionStart*>(argument);
+    delete static_cast<ConnectionStart*>(argument);
+    ConnectionThread(start);
+}
+
 // A free slot whose previous thread is gone, or a new one; -1 when all are busy.
 int FindSlot() {
     int count = ConnectionCount.load();
     for (int i = 0; i < count; ++i)
         if (Connection[i]->InUsed.load() == 0 && !Connection[i]->Attached) return i;
-    if (count == ConnectionCapacity) return -1;
+    if (count >= Options.MaxConnections) return -1;
     Connection[count] = std::make_unique<ConnectionRecord>();
     Connection[count]->ID = count;
     ConnectionCount.store(count + 1);  // readers see the record before the count
@@ -102,10 +117,10 @@ int CreateConnection(int serverIndex, int socket) {
     }
     ++connectionThreads;
     hold.unlock();  // starting a thread takes a while; nobody else needs to wait for it
-    try {
-        // Detached: shutdown waits for the threads to end instead.
-        std::thread(ConnectionThread, start).detach();
-    } catch (const std::system_error&) {
+    // Detached: shutdown waits for the threads to end instead.
+    auto* argument = new ConnectionStart(start);
+    if (!StartThread(ConnectionThreadBody, argument, ConnectionStackSize)) {
+        delete argument;
         Quit(slot, start.Generation);
         hold.lock();
         --connectionThreads;

@@ -46,7 +46,7 @@ bool UsePassiveListener(Session& session, uint16_t* port) {
         return false;
     }
     Descriptor listener;
-    switch (OpenPassiveListener(session.LocalAddress, &listener, port)) {
+    switch (OpenPassiveListener(session.LocalAddress, Options.PassivePortLow, Options.PassivePortHigh, &listener, port)) {
         case PassiveStatus::CreateFailed: Reply(session, Replies::DataSocketCreateError); return false;
         case PassiveStatus::BindFailed: Reply(session, Replies::DataSocketBindError); return false;
         case PassiveStatus::ListenFailed: Reply(session, Replies::DataSocketListenError); return false;
@@ -79,9 +79,11 @@ void CommandPasv(Session& session, char*) {
     if (RefusedByExtensions(session)) return;
     uint16_t port = 0;
     if (!UsePassiveListener(session, &port)) return;
-    // Announce the address the client reached us on: the host name's address
-    // may be one that no other host can reach.
-    const uint8_t* bytes = session.LocalAddress.Bytes;
+    // Announce the address the client reached us on (the host name's address
+    // may be one that no other host can reach), or the one the operator gave
+    // for a server behind NAT.
+    bool announced = Options.PassiveAddress.IsIPv4();
+    const uint8_t* bytes = announced ? Options.PassiveAddress.Bytes : session.LocalAddress.Bytes;
     char reply[64];
     int length = std::snprintf(reply, sizeof reply, Replies::PassiveFormat, bytes[0], bytes[1], bytes[2], bytes[3],
                                port / 256, port % 256);

@@ -1,14 +1,41 @@
 // USER, PASS, PWD, TYPE, SYST, NOOP, BYE and QUIT.
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
 #include "Connection/Commands.h"
 #include "Connection/Replies.h"
 #include "Connection/Session.h"
+#include "core/LogFiles.h"
 #include "core/Records.h"
 #include "core/Slots.h"
+#include "platform/System.h"
 
 namespace {
+
+constexpr int FailuresBeforeClose = 5;
+constexpr int LongestPauseSeconds = 8;
+
+// One line in the login log.
+void LogAttempt(Session& session, bool ok) {
+    char host[64] = "";
+    if (KnowAddresses(session)) FormatAddress(session.PeerAddress, host, sizeof host);
+    LogLogin(host, session.PeerAddress.Port, session.UserName, ok);
+}
+
+// SECURITY: a wrong name or password is answered only after a pause that
+// doubles with every failure on the connection (1, 2, 4, then 8 seconds), and
+// the fifth failure ends the connection: guessing passwords becomes slow. The
+// pause ends at once when the connection is dropped.
+void RefuseLogin(Session& session, Replies::Text reply) {
+    LogAttempt(session, false);
+    int failures = ++session.LoginFailures;
+    int seconds = std::min(1 << std::min(failures - 1, 3), LongestPauseSeconds);
+    if (WakeWait(session.WakeFd, seconds * 1000)) return;  // dropped meanwhile
+    Reply(session, reply);
+    if (failures >= FailuresBeforeClose) Quit(session.Slot, session.Generation);
+}
 
 // Under SlotLock: ends the connection's login, returning its account's count.
 void LogOutLocked(ConnectionRecord& record) {
@@ -27,6 +54,7 @@ void CommandUser(Session& session, char* argument) {
         LogOutLocked(session.Record);
         session.Record.UserID = GetUserByName(argument);
     }
+    std::snprintf(session.UserName, sizeof session.UserName, "%s", argument);
     ReplyWith(session, Replies::PasswordRequiredPrefix, argument, Replies::PasswordRequiredSuffix);
 }
 
@@ -34,14 +62,14 @@ void CommandPass(Session& session, char* argument) {
     ConnectionRecord& record = session.Record;
     int userIndex = record.UserID.load();
     if (userIndex < 0) {
-        Reply(session, Replies::NoUserSelected);
+        RefuseLogin(session, Replies::NoUserSelected);
         return;
     }
     const UserRecord& user = *User[userIndex];
     // SECURITY: a disabled account never logs in, whatever its password.
     bool passwordOk = user.PassWord[0] == '\0' || std::strcmp(user.PassWord, argument) == 0;
     if (user.Enabled == 0 || !passwordOk) {
-        Reply(session, Replies::WrongPassword);
+        RefuseLogin(session, Replies::WrongPassword);
         return;
     }
     Replies::Text outcome = Replies::LoggedIn;
@@ -64,6 +92,7 @@ void CommandPass(Session& session, char* argument) {
             std::strcpy(record.LocalDirectory, session.Root);  // both hold 1024 bytes
         }
     }
+    LogAttempt(session, outcome == Replies::LoggedIn);
     Reply(session, outcome);
 }
 

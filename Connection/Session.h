@@ -52,6 +52,7 @@ struct Session {
     bool Transferring = false;
     int64_t Moved = 0;
     bool AbortRequested = false;
+    int64_t StartedAt = -1;  // when the file's bytes began to move (ms, steady clock); -1 before
     bool ControlEnded = false;  // the client closed its side of the control connection
 
     // The control connection's two addresses, learnt at its first PORT or PASV.
@@ -60,6 +61,8 @@ struct Session {
     NetAddress LocalAddress;
 
     const char* Root = "";  // the account's root, set at login
+    char UserName[64] = {};  // as USER named it, for the login log
+    int LoginFailures = 0;   // wrong names or passwords on this connection
     char RenameFrom[RenameFromSize] = {};  // RNFR's name, empty when none
     char Reply[ReplySize] = {};
 

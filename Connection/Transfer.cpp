@@ -1,6 +1,8 @@
 // LIST, RETR and STOR, and with the extensions NLST, MLSD and APPE: the
 // commands that move bytes over the data connection. The data connection is
 // closed on every way out of each of them, before the final reply.
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -13,6 +15,7 @@
 #include "FileSystem/Listing.h"
 #include "FileSystem/Paths.h"
 #include "core/Log.h"
+#include "core/LogFiles.h"
 #include "core/Records.h"
 #include "platform/Files.h"
 #include "platform/Net.h"
@@ -39,6 +42,14 @@ struct TransferScope {
         Of.RestartOffset = 0;
     }
 };
+
+int64_t SteadyMilliseconds() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The file's bytes begin to move: the moment the transfer log measures from.
+void Started(Session& session) { session.StartedAt = SteadyMilliseconds(); }
 
 // Every piece of a transfer that moves counts as activity for the idle supervisor.
 void Progress(Session& session, size_t count) {
@@ -185,6 +196,7 @@ Replies::Text Retrieve(Session& session, const char* argument) {
     TransferState sending(session.Record, StateSending);
     Reply(session, ascii ? Replies::OpeningAscii : Replies::OpeningBinary);
     if (!file.IsOpen()) return Replies::CantOpenFile;  // a directory, or unreadable
+    Started(session);
     if (ascii || !session.Data.ZeroCopy()) {
         if (offset > 0 && !FileSeek(file.Get(), offset)) return Replies::CantReadFile;
         Replies::Text outcome = SendAscii(session, file.Get());
@@ -266,16 +278,37 @@ Replies::Text Store(Session& session, const char* argument, StoreMode mode) {
                       : offset > 0              ? FileOpenWrite(path, offset)
                                                 : FileCreate(path);
     if (!file.IsOpen()) return Replies::CantCreateFile;
+    Started(session);
     Replies::Text outcome = ReceiveFile(session, file.Get());
     // What follows the received bytes of a resumed upload is cut off, however it ended.
     if (offset > 0) FileTruncate(file.Get(), FilePosition(file.Get()));
     return outcome;
 }
 
+// One line in the transfer log for a file transfer that began to move bytes.
+void LogFileTransfer(Session& session, const char* argument, bool outgoing, bool complete) {
+    if (session.StartedAt < 0) return;
+    int64_t elapsed = SteadyMilliseconds() - session.StartedAt;
+    session.StartedAt = -1;
+    if (!complete && session.Moved == 0) return;  // nothing moved
+    char path[PathSize];
+    if (!NormaliseClientPath(session.Record.CurrentDirectory, argument, path, sizeof path)) return;
+    char host[64] = "";
+    if (KnowAddresses(session)) FormatAddress(session.PeerAddress, host, sizeof host);
+    int user = session.Record.UserID.load();
+    LogTransfer({std::max<int64_t>(1, (elapsed + 500) / 1000), host, session.Moved, path,
+                 session.Type == TransferType::Ascii, outgoing, user >= 0 ? User[user]->Name : "", complete});
+}
+
 // The data connection and the file are closed before the final reply,
 // whichever way the transfer ended; an ABOR gets its own reply after it.
+// What only this transfer needed is given back: an idle connection holds
+// no buffer and no pipe.
 void Finish(Session& session, Replies::Text reply) {
     CloseDataConnection(session);
+    session.TransferBuffer.reset();
+    session.UploadPipe.Read.Reset();
+    session.UploadPipe.Write.Reset();
     if (session.AbortRequested) {
         session.AbortRequested = false;
         Reply(session, Replies::TransferAborted);
@@ -295,11 +328,26 @@ void CommandNlst(Session& session, char* argument) { Finish(session, List(sessio
 
 void CommandMlsd(Session& session, char* argument) { Finish(session, List(session, argument, ListingStyle::Facts)); }
 
-void CommandRetr(Session& session, char* argument) { Finish(session, Retrieve(session, argument)); }
+void CommandRetr(Session& session, char* argument) {
+    Replies::Text reply = Retrieve(session, argument);
+    bool complete = reply == Replies::TransferComplete && !session.AbortRequested;
+    Finish(session, reply);
+    LogFileTransfer(session, argument, true, complete);
+}
 
-void CommandStor(Session& session, char* argument) { Finish(session, Store(session, argument, StoreMode::Replace)); }
+void CommandStor(Session& session, char* argument) {
+    Replies::Text reply = Store(session, argument, StoreMode::Replace);
+    bool complete = reply == Replies::TransferComplete && !session.AbortRequested;
+    Finish(session, reply);
+    LogFileTransfer(session, argument, false, complete);
+}
 
-void CommandAppe(Session& session, char* argument) { Finish(session, Store(session, argument, StoreMode::Append)); }
+void CommandAppe(Session& session, char* argument) {
+    Replies::Text reply = Store(session, argument, StoreMode::Append);
+    bool complete = reply == Replies::TransferComplete && !session.AbortRequested;
+    Finish(session, reply);
+    LogFileTransfer(session, argument, false, complete);
+}
 
 void CommandAbor(Session& session, char*) {
     // During a transfer the transfer ends and answers; otherwise there is nothing to end.

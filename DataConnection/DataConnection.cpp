@@ -1,6 +1,7 @@
 #include "DataConnection/DataConnection.h"
 
 #include <cstdint>
+#include <random>
 #include <string_view>
 
 #include "platform/Net.h"
@@ -74,10 +75,24 @@ EprtStatus ParseEprtArgument(const char* argument, NetAddress* target) {
     return EprtStatus::Ok;
 }
 
-PassiveStatus OpenPassiveListener(const NetAddress& local, Descriptor* listener, uint16_t* port) {
+PassiveStatus OpenPassiveListener(const NetAddress& local, uint16_t low, uint16_t high, Descriptor* listener,
+                                  uint16_t* port) {
     Descriptor socket = NetTcpSocket(local.Family);
     if (!socket.IsOpen()) return PassiveStatus::CreateFailed;
-    if (NetBind(socket.Get(), AnyAddress(local.Family)) != NetStatus::Ok) return PassiveStatus::BindFailed;
+    if (low == 0) {
+        if (NetBind(socket.Get(), AnyAddress(local.Family)) != NetStatus::Ok) return PassiveStatus::BindFailed;
+    } else {
+        static thread_local std::minstd_rand random{std::random_device{}()};
+        uint32_t count = static_cast<uint32_t>(high - low) + 1;
+        uint32_t start = static_cast<uint32_t>(random() % count);
+        bool bound = false;
+        for (uint32_t i = 0; i < count && !bound; ++i) {
+            NetStatus status = NetBind(socket.Get(), AnyAddress(local.Family, static_cast<uint16_t>(low + (start + i) % count)));
+            if (status == NetStatus::Failed) return PassiveStatus::BindFailed;
+            bound = status == NetStatus::Ok;
+        }
+        if (!bound) return PassiveStatus::BindFailed;
+    }
     if (NetListen(socket.Get(), 1) != NetStatus::Ok) return PassiveStatus::ListenFailed;
     NetAddress bound;
     *port = NetLocalAddress(socket.Get(), &bound) ? bound.Port : 0;

@@ -100,9 +100,10 @@ void FormatMode(const DirectoryEntry& entry, char (&mode)[11]) {
 void FormatFactTime(time_t moment, char (&text)[15]) {
     struct tm calendar {};
     if (!UtcCalendarTime(moment, &calendar)) moment = 0, UtcCalendarTime(0, &calendar);
-    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", ClampYear(calendar.tm_year + 1900),
-                  (calendar.tm_mon + 1) % 100, calendar.tm_mday % 100, calendar.tm_hour % 100, calendar.tm_min % 100,
-                  calendar.tm_sec % 100);
+    auto two = [](int value) { return static_cast<unsigned>(value) % 100u; };
+    std::snprintf(text, sizeof text, "%04u%02u%02u%02u%02u%02u", static_cast<unsigned>(ClampYear(calendar.tm_year + 1900)),
+                  two(calendar.tm_mon + 1), two(calendar.tm_mday), two(calendar.tm_hour), two(calendar.tm_min),
+                  two(calendar.tm_sec));
 }
 
 bool ParseFactTime(std::string_view text, time_t* moment) {

@@ -4,7 +4,8 @@
 
 #include <thread>
 
-constexpr int IdleLimit = 120;  // seconds without an accepted command or transfer progress
+// Seconds without an accepted command or transfer progress (--idle-timeout; 120).
+int IdleLimit();
 
 extern std::thread ManagerThread;
 

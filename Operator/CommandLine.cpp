@@ -1,6 +1,9 @@
 #include "Operator/CommandLine.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <getopt.h>
 
 namespace {
@@ -9,15 +12,38 @@ constexpr const char* Usage =
     "Usage: vostrine [options]\n"
     "Serves the servers and accounts of ./config in the working directory.\n"
     "\n"
-    "  --extensions   the commands modern clients use: FEAT, OPTS, HELP, REST (resume),\n"
-    "                 APPE, MDTM, MFMT, MLSD, MLST, NLST, CDUP, STAT, ABOR, EPSV, EPRT\n"
-    "                 and IPv6, SITE CHMOD, TYPE A conversion, ls-style listings\n"
-    "  --help         this text\n";
+    "  --extensions              the commands modern clients use: FEAT, OPTS, HELP, REST (resume),\n"
+    "                            APPE, MDTM, MFMT, MLSD, MLST, NLST, CDUP, STAT, ABOR, EPSV, EPRT\n"
+    "                            and IPv6, SITE CHMOD, TYPE A conversion, ls-style listings\n"
+    "  --passive-address A.B.C.D announce this address in PASV replies (behind NAT)\n"
+    "  --passive-ports LOW-HIGH  passive data connections on ports in this range only\n"
+    "  --max-connections N       connections held at once, 1 to 10000 (default 100)\n"
+    "  --xferlog FILE            a line per file transfer, in the xferlog format\n"
+    "  --auth-log FILE           a line per login attempt, ok or failed\n"
+    "  --hide-passwords          PASS's argument and the password column shown as ****\n"
+    "  --listen ADDRESS          listen on this local address only\n"
+    "  --idle-timeout SECONDS    drop connections silent this long, 10 to 86400 (default 120)\n"
+    "  --no-console              read no console input; run until SIGTERM or SIGINT\n"
+    "  --help                    this text\n"
+    "\n"
+    "SIGHUP reopens the --xferlog and --auth-log files; without them it stops the server.\n";
 
-enum OptionId { OptExtensions = 1000, OptHelp };
+enum OptionId {
+    OptExtensions = 1000, OptPassiveAddress, OptPassivePorts, OptMaxConnections, OptXferlog, OptAuthLog,
+    OptHidePasswords, OptListen, OptIdleTimeout, OptNoConsole, OptHelp
+};
 
 constexpr option longOptions[] = {
     {"extensions", no_argument, nullptr, OptExtensions},
+    {"passive-address", required_argument, nullptr, OptPassiveAddress},
+    {"passive-ports", required_argument, nullptr, OptPassivePorts},
+    {"max-connections", required_argument, nullptr, OptMaxConnections},
+    {"xferlog", required_argument, nullptr, OptXferlog},
+    {"auth-log", required_argument, nullptr, OptAuthLog},
+    {"hide-passwords", no_argument, nullptr, OptHidePasswords},
+    {"listen", required_argument, nullptr, OptListen},
+    {"idle-timeout", required_argument, nullptr, OptIdleTimeout},
+    {"no-console", no_argument, nullptr, OptNoConsole},
     {"help", no_argument, nullptr, OptHelp},
     {nullptr, 0, nullptr, 0},
 };
@@ -27,21 +53,79 @@ CommandLineOutcome Refuse(const char* fault, const char* what) {
     return CommandLineOutcome::Refused;
 }
 
+// A whole decimal number within [low, high].
+bool ReadNumber(const char* text, long low, long high, long* number) {
+    if (*text < '0' || *text > '9') return false;
+    errno = 0;
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || value < low || value > high) return false;
+    *number = value;
+    return true;
+}
+
+bool ReadPortRange(const char* text, uint16_t* low, uint16_t* high) {
+    const char* dash = std::strchr(text, '-');
+    if (dash == nullptr) return false;
+    std::string first(text, static_cast<size_t>(dash - text));
+    long from = 0, to = 0;
+    if (!ReadNumber(first.c_str(), 1024, 65535, &from) || !ReadNumber(dash + 1, 1024, 65535, &to) || from > to)
+        return false;
+    *low = static_cast<uint16_t>(from);
+    *high = static_cast<uint16_t>(to);
+    return true;
+}
+
 }  // namespace
 
 CommandLineOutcome ReadProgramOptions(int argc, char** argv, ProgramOptions* options) {
     opterr = 0;  // the faults are reported here, in one line
     optind = 1;
     for (;;) {
-        int index = 0;
-        int id = getopt_long(argc, argv, "", longOptions, &index);
+        int id = getopt_long(argc, argv, ":", longOptions, nullptr);
         if (id == -1) break;
+        long number = 0;
         switch (id) {
             case OptExtensions: options->Extensions = true; break;
+            case OptPassiveAddress:
+                if (!ParseAddress(optarg, &options->PassiveAddress) || !options->PassiveAddress.IsIPv4())
+                    return Refuse("--passive-address needs an IPv4 address such as 203.0.113.5, not", optarg);
+                break;
+            case OptPassivePorts:
+                if (!ReadPortRange(optarg, &options->PassivePortLow, &options->PassivePortHigh))
+                    return Refuse("--passive-ports needs LOW-HIGH within 1024-65535, not", optarg);
+                break;
+            case OptMaxConnections:
+                if (!ReadNumber(optarg, 1, MostConnections, &number))
+                    return Refuse("--max-connections needs a number from 1 to 10000, not", optarg);
+                options->MaxConnections = static_cast<int>(number);
+                break;
+            case OptXferlog:
+                if (*optarg == '\0') return Refuse("--xferlog needs a file name, not", "an empty one");
+                options->TransferLog = optarg;
+                break;
+            case OptAuthLog:
+                if (*optarg == '\0') return Refuse("--auth-log needs a file name, not", "an empty one");
+                options->AuthLog = optarg;
+                break;
+            case OptHidePasswords: options->HidePasswords = true; break;
+            case OptListen:
+                if (!ParseAddress(optarg, &options->ListenAddress))
+                    return Refuse("--listen needs an IPv4 or IPv6 address, not", optarg);
+                break;
+            case OptIdleTimeout:
+                if (!ReadNumber(optarg, 10, 86400, &number))
+                    return Refuse("--idle-timeout needs a number of seconds from 10 to 86400, not", optarg);
+                options->IdleTimeout = static_cast<int>(number);
+                break;
+            case OptNoConsole: options->NoConsole = true; break;
             case OptHelp: std::fputs(Usage, stdout); return CommandLineOutcome::Help;
+            case ':': return Refuse("this option needs a value", argv[optind - 1]);
             default: return Refuse("unknown option", argv[optind - 1]);
         }
     }
     if (optind < argc) return Refuse("unexpected argument", argv[optind]);
+    if (options->ListenAddress.IsIPv6() && !options->Extensions)
+        return Refuse("--listen with an IPv6 address needs", "--extensions");
     return CommandLineOutcome::Run;
 }

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "core/Log.h"
+#include "core/LogFiles.h"
+#include "core/Options.h"
 #include "core/Records.h"
 #include "core/Slots.h"
 #include "platform/System.h"
@@ -13,6 +15,16 @@
 // ---- Input --------------------------------------------------------------
 
 namespace {
+
+bool StopsTheProgram(ProgramSignal signal) {
+    // SIGHUP rotates the logs when there are any; otherwise it stops the
+    // program, like SIGINT and SIGTERM (a closed terminal).
+    if (signal == ProgramSignal::HangUp && LogFilesConfigured()) {
+        ReopenLogFiles();
+        return false;
+    }
+    return true;
+}
 
 constexpr int EndOfInput = -1;
 constexpr int StopSignal = -2;
@@ -32,15 +44,16 @@ int NextChar() {
     if (input.Ended) return EndOfInput;
     ConsoleFlush();  // the prompt, and everything before it, is out before we wait
     size_t got = 0;
-    switch (ConsoleRead(input.Buffer, sizeof input.Buffer, input.SignalFd, &got)) {
-        case ConsoleInput::Signalled:
-            SignalsConsume(input.SignalFd);
-            input.Signalled = true;
-            return StopSignal;
-        case ConsoleInput::Ended:
+    for (;;) {
+        ConsoleInput read = ConsoleRead(input.Buffer, sizeof input.Buffer, input.SignalFd, &got);
+        if (read == ConsoleInput::Read) break;
+        if (read == ConsoleInput::Ended) {
             input.Ended = true;
             return EndOfInput;
-        case ConsoleInput::Read: break;
+        }
+        if (!StopsTheProgram(SignalsConsume(input.SignalFd))) continue;
+        input.Signalled = true;
+        return StopSignal;
     }
     input.Next = 0;
     input.Filled = got;
@@ -131,7 +144,7 @@ void ViewUsers() {
         const UserRecord& user = *User[i];
         AppendFormat(view, "User[%d]:\n", i);
         AppendFormat(view, "\tName:%s\n", user.Name);
-        AppendFormat(view, "\tPassWord:%s\n", user.PassWord);
+        AppendFormat(view, "\tPassWord:%s\n", Options.HidePasswords ? "****" : user.PassWord);
         AppendFormat(view, "\tServerID:%d\n", user.ServerID);
         AppendFormat(view, "\tMaxConnections:%d\n", user.MaxConnections);
         AppendFormat(view, "\tOnlineConnections:%d\n", user.OnlineConnections.load());
@@ -165,11 +178,19 @@ void RunConsole() {
 }
 
 void PauseConsole() {
-    bool closedByWord = !input.Ended && !input.Signalled;
+    if (input.Signalled) return;  // a service manager waits for no one to press Enter
+    bool closedByWord = !input.Ended;
     if (closedByWord && input.LastDelimiter != '\n' && !SkipLine()) {
         ConsoleText("Press Enter to continue . . .");
         return;
     }
     ConsoleText("Press Enter to continue . . .");
     SkipLine();  // a line, the end of input, or another stop signal
+}
+
+void WaitForStopSignal() {
+    while (!StopsTheProgram(SignalsWait(input.SignalFd))) {
+    }
+    input.Signalled = true;
+    FTPOK = false;
 }

@@ -18,6 +18,10 @@ void ViewUsers();
 // Runs the console until "close", the end of input or a stop signal.
 void RunConsole();
 
+// Without a console (--no-console): waits until a signal stops the program.
+void WaitForStopSignal();
+
 // The pause at shutdown: discards the rest of the line that ended the console,
-// asks for Enter and waits for it (not at the end of input).
+// asks for Enter and waits for it (not at the end of input; nothing at all
+// after a stop signal).
 void PauseConsole();

@@ -1,4 +1,5 @@
 // Start-up, the console and shutdown.
+#include <cstdio>
 #include <system_error>
 
 #include "Manager/Manager.h"
@@ -7,6 +8,8 @@
 #include "Operator/Console.h"
 #include "core/Config.h"
 #include "core/Log.h"
+#include "core/LogFiles.h"
+#include "core/Options.h"
 #include "core/Records.h"
 #include "platform/System.h"
 
@@ -29,6 +32,21 @@ bool InitProgram() {
     return true;
 }
 
+// Every connection holds its control socket and wake event; a transfer adds
+// its data socket, its file and, for uploads, a pipe.
+constexpr uint64_t DescriptorsPerConnection = 5;
+constexpr uint64_t DescriptorsBesides = 64;
+
+void CheckDescriptorLimit() {
+    uint64_t needed = DescriptorsPerConnection * static_cast<uint64_t>(Options.MaxConnections) + DescriptorsBesides;
+    uint64_t limit = RaiseDescriptorLimit();
+    if (limit < needed)
+        ConsolePrintf("The descriptor limit is %llu, too low for %d connections: raise it to %llu "
+                      "(ulimit -n, or LimitNOFILE= in the service file).\n",
+                      static_cast<unsigned long long>(limit), Options.MaxConnections,
+                      static_cast<unsigned long long>(needed));
+}
+
 // Ends the supervisor started before a failed start-up.
 void AbandonStart() {
     FTPOK = false;
@@ -45,8 +63,13 @@ int main(int argc, char** argv) {
         case CommandLineOutcome::Help: return 0;
         case CommandLineOutcome::Refused: return 2;
     }
+    if (const char* unopened = OpenLogFiles()) {
+        std::fprintf(stderr, "vostrine: cannot open the log file %s\n", unopened);
+        return 2;
+    }
     // Before any thread starts, so that every thread inherits the blocked signals.
     SetConsoleStopSignal(SignalsTakeOver());
+    if (Options.MaxConnections != DefaultMaxConnections) CheckDescriptorLimit();
     if (!InitProgram()) {
         AbandonStart();
         ConsoleFlush();
@@ -59,8 +82,13 @@ int main(int argc, char** argv) {
         ConsoleFlush();
         return 0;
     }
-    ConsoleText("Press \"close\" Key to Quit ...\n");
-    RunConsole();
+    if (Options.NoConsole) {
+        ConsoleText("Running without a console: SIGTERM or SIGINT stops the server.\n");
+        WaitForStopSignal();
+    } else {
+        ConsoleText("Press \"close\" Key to Quit ...\n");
+        RunConsole();
+    }
     WakeSignal(StopEvent);
     CloseServer();
     PauseConsole();

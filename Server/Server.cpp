@@ -31,6 +31,7 @@ enum class ListenerStart { Listening, Failed, NoSocketYet };
 // socket, or IPv4 alone where the host has no IPv6 (said once).
 AddressFamily ListenerFamily() {
     static std::atomic<bool> ipv6Missing{false};
+    if (Options.ListenAddress.Family != AddressFamily::None) return Options.ListenAddress.Family;
     if (!Extended() || ipv6Missing) return AddressFamily::IPv4;
     Descriptor probe = NetTcpSocket(AddressFamily::IPv6);
     if (probe.IsOpen() && NetSetDualStack(probe.Get())) return AddressFamily::IPv6;
@@ -48,10 +49,13 @@ ListenerStart OpenListener(const ServerRecord& server, bool restart, Descriptor*
         return ListenerStart::Failed;
     }
     NetSetReuseAddress(socket.Get());
-    if (family == AddressFamily::IPv6) NetSetDualStack(socket.Get());
+    bool anyAddress = Options.ListenAddress.Family == AddressFamily::None;
+    if (family == AddressFamily::IPv6 && anyAddress) NetSetDualStack(socket.Get());
+    NetAddress local = anyAddress ? AnyAddress(family) : Options.ListenAddress;  // --listen: that address only
+    local.Port = static_cast<uint16_t>(server.Port);
     // With address reuse on, a port another socket holds may be refused at
     // listen instead of bind; it is the same fault either way.
-    NetStatus status = NetBind(socket.Get(), AnyAddress(family, static_cast<uint16_t>(server.Port)));
+    NetStatus status = NetBind(socket.Get(), local);
     bool bound = status == NetStatus::Ok;
     if (bound) status = NetListen(socket.Get(), ListenBacklog);
     if (status != NetStatus::Ok) {

@@ -26,6 +26,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/sendfile.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -400,15 +401,35 @@ int Abort(char** argv) {
         total += static_cast<size_t>(got);
     }
     auto start = Clock::now();
+    // As clients send it: Telnet "interrupt process", then "synch" with its
+    // data mark as urgent data, then the command.
+    SendAll(control.Fd, "\xff\xf4\xff", 3);
+    if (send(control.Fd, "\xf2", 1, MSG_OOB) != 1) Fail("send");
     SendAll(control.Fd, "ABOR\r\n", 6);
-    // The transfer's 150, perhaps its 426, then ABOR's 225 or 226.
+    // Reading on from the data connection until the server stops sending, and
+    // reading replies: the transfer's 150, perhaps its 426, then ABOR's 225 or 226.
+    bool dataOpen = true;
     for (;;) {
-        std::string line = control.Line();
-        if (line.compare(0, 3, "225") == 0 || line.compare(0, 3, "226") == 0) break;
+        size_t end;
+        while ((end = control.Pending.find('\n')) != std::string::npos) {
+            std::string line = control.Pending.substr(0, end + 1);
+            control.Pending.erase(0, end + 1);
+            if (line.compare(0, 3, "225") == 0 || line.compare(0, 3, "226") == 0) {
+                std::printf("%.2f\n", Seconds(start) * 1000);
+                Reset(data);
+                return 0;
+            }
+        }
+        pollfd waits[2] = {{control.Fd, POLLIN, 0}, {dataOpen ? data : -1, POLLIN, 0}};
+        if (poll(waits, 2, 10000) <= 0) Fail("no reply to ABOR");
+        if (waits[1].revents != 0 && recv(data, buffer.data(), buffer.size(), 0) <= 0) dataOpen = false;
+        if (waits[0].revents != 0) {
+            char text[4096];
+            ssize_t got = recv(control.Fd, text, sizeof text, 0);
+            if (got <= 0) Fail("control connection closed");
+            control.Pending.append(text, static_cast<size_t>(got));
+        }
     }
-    std::printf("%.2f\n", Seconds(start) * 1000);
-    Reset(data);
-    return 0;
 }
 
 int Idle(char** argv) {

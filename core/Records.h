@@ -20,7 +20,7 @@
 
 constexpr int ServerCapacity = 12;
 constexpr int UserCapacity = 500;
-constexpr int ConnectionCapacity = 100;
+constexpr int ConnectionCapacity = 10000;  // the most --max-connections allows; 100 without it
 constexpr int DirectoryCapacity = 10;
 
 struct ServerRecord {

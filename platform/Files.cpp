@@ -145,6 +145,10 @@ Descriptor FileOpenWrite(const char* path, int64_t offset) {
     return file;
 }
 
+Descriptor FileOpenAppend(const char* path) {
+    return Descriptor(open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640));
+}
+
 int64_t FileRead(int fd, void* buffer, size_t size) {
     for (;;) {
         ssize_t got = read(fd, buffer, size);

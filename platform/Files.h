@@ -31,6 +31,8 @@ Descriptor FileCreate(const char* path);
 // Opens a regular file for writing, creating it when missing, without
 // emptying it, positioned at offset (or at its end when offset is -1).
 Descriptor FileOpenWrite(const char* path, int64_t offset);
+// Opens a file for appending whole lines, creating it when missing; not open on failure.
+Descriptor FileOpenAppend(const char* path);
 // Reads up to size bytes from the current position: the count, 0 at the end, -1 on failure.
 int64_t FileRead(int fd, void* buffer, size_t size);
 // Moves the position of an open file; false on failure.

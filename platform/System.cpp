@@ -4,6 +4,8 @@
 #include <csignal>
 #include <cstdint>
 #include <poll.h>
+#include <pthread.h>
+#include <sys/resource.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <sys/syscall.h>
@@ -16,14 +18,64 @@ int SignalsTakeOver() {
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
     if (pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr) != 0) return -1;
     return signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
-void SignalsConsume(int signalFd) {
-    signalfd_siginfo info;
+ProgramSignal SignalsConsume(int signalFd) {
+    signalfd_siginfo info{};
     while (read(signalFd, &info, sizeof info) < 0 && errno == EINTR) {
     }
+    switch (info.ssi_signo) {
+        case SIGINT: return ProgramSignal::Interrupt;
+        case SIGTERM: return ProgramSignal::Terminate;
+        case SIGHUP: return ProgramSignal::HangUp;
+        default: return ProgramSignal::Other;
+    }
+}
+
+ProgramSignal SignalsWait(int signalFd) {
+    pollfd wait = {signalFd, POLLIN, 0};
+    while (poll(&wait, 1, -1) < 0 && errno == EINTR) {
+    }
+    return SignalsConsume(signalFd);
+}
+
+uint64_t RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+    if (limit.rlim_cur < limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+    }
+    return limit.rlim_cur;
+}
+
+bool StartThread(void (*body)(void*), void* argument, size_t stackSize) {
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0) return false;
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    pthread_attr_setstacksize(&attributes, stackSize);
+    struct Start {
+        void (*Body)(void*);
+        void* Argument;
+    };
+    auto* start = new Start{body, argument};
+    pthread_t thread;
+    int failed = pthread_create(
+        &thread, &attributes,
+        [](void* raw) -> void* {
+            Start begin = *static_cast<Start*>(raw);
+            delete static_cast<Start*>(raw);
+            begin.Body(begin.Argument);
+            return nullptr;
+        },
+        start);
+    pthread_attr_destroy(&attributes);
+    if (failed != 0) delete start;
+    return failed == 0;
 }
 
 void ConsoleWrite(const char* text, size_t length) {

@@ -7,14 +7,26 @@
 #include <cstddef>
 #include <cstdint>
 
-// Blocks SIGINT and SIGTERM in this thread and every thread created after it,
-// ignores SIGPIPE (a vanished peer must never kill the process) and SIGXFSZ
-// (a file size limit fails the write, like a full disk), and returns a
-// descriptor that becomes readable when SIGINT or SIGTERM arrives (-1 on failure).
+// Blocks SIGINT, SIGTERM and SIGHUP in this thread and every thread created
+// after it, ignores SIGPIPE (a vanished peer must never kill the process) and
+// SIGXFSZ (a file size limit fails the write, like a full disk), and returns
+// a descriptor that becomes readable when one of the three arrives (-1 on failure).
 int SignalsTakeOver();
 
-// Reads and discards one pending signal from the descriptor of SignalsTakeOver.
-void SignalsConsume(int signalFd);
+enum class ProgramSignal : uint8_t { Interrupt, Terminate, HangUp, Other };
+
+// Reads one pending signal from the descriptor of SignalsTakeOver.
+ProgramSignal SignalsConsume(int signalFd);
+// Waits for the next signal and reads it.
+ProgramSignal SignalsWait(int signalFd);
+
+// Raises the soft limit of open descriptors to the hard one and gives the new
+// soft limit.
+uint64_t RaiseDescriptorLimit();
+
+// Starts a detached thread running body(argument) on a stack of stackSize
+// bytes; false when it cannot be started.
+bool StartThread(void (*body)(void*), void* argument, size_t stackSize);
 
 // Console output: writes every byte of the text to standard output in as few
 // calls as the kernel allows.

@@ -119,15 +119,6 @@ class ConsoleWords(ServerTest):
         self.assertEqual(srv.finish(), 0)
         self.assertTrue(srv.output().endswith(b"Press Enter to continue . . ."))
 
-    def test_stop_signals_stop_like_close(self):
-        for number in (signal.SIGINT, signal.SIGTERM):
-            with self.subTest(signal=number):
-                srv = self.serve()
-                srv.signal(number)
-                srv.wait_for("Press Enter to continue . . .")
-                srv.type("\n")
-                self.assertEqual(srv.finish(), 0)
-
 
 if __name__ == "__main__":
     unittest.main()

@@ -41,9 +41,9 @@ protected:
 }  // namespace
 
 TEST_F(SlotsTest, SupervisorDropsAConnectionPastTheLimitOnly) {
-    Connection[0]->TickCount = IdleLimit - 1;
+    Connection[0]->TickCount = IdleLimit() - 1;
     ManagerPass();
-    EXPECT_EQ(Connection[0]->TickCount, IdleLimit);
+    EXPECT_EQ(Connection[0]->TickCount, IdleLimit());
     EXPECT_NE(Connection[0]->InUsed, 0);
     EXPECT_FALSE(WakeWait(wake, 0));
 
@@ -54,7 +54,7 @@ TEST_F(SlotsTest, SupervisorDropsAConnectionPastTheLimitOnly) {
     EXPECT_TRUE(WakeWait(wake, 0)) << "the owner thread is woken to close its sockets";
 
     ManagerPass();  // a free slot is neither aged nor dropped again
-    EXPECT_EQ(Connection[0]->TickCount, IdleLimit + 1);
+    EXPECT_EQ(Connection[0]->TickCount, IdleLimit() + 1);
     EXPECT_EQ(Server[0]->OnlineConnections, 0);
 }
 
