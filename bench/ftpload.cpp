@@ -435,6 +435,10 @@ int Abort(char** argv) {
 int Idle(char** argv) {
     uint16_t port = static_cast<uint16_t>(std::atoi(argv[0]));
     int count = std::atoi(argv[3]);
+    rlimit descriptors{};
+    getrlimit(RLIMIT_NOFILE, &descriptors);
+    descriptors.rlim_cur = descriptors.rlim_max;  // thousands of connections
+    setrlimit(RLIMIT_NOFILE, &descriptors);
     std::vector<Control*> held;
     for (int i = 0; i < count; ++i) {
         held.push_back(new Control(port));

@@ -7,6 +7,7 @@ warnings so that the console is not what limits it; downloads use sendfile.
 """
 
 import logging
+import resource
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
@@ -16,6 +17,8 @@ from pyftpdlib.servers import FTPServer
 
 def main():
     port, root = int(sys.argv[1]), sys.argv[2]
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))  # a thousand idle clients
     logging.basicConfig(level=logging.WARNING)
     authorizer = DummyAuthorizer()
     authorizer.add_user("bench", "bench", root, perm="elradfmwMT")
@@ -23,7 +26,7 @@ def main():
     handler.authorizer = authorizer
     handler.use_sendfile = True
     server = FTPServer(("127.0.0.1", port), handler)
-    server.max_cons = 1024
+    server.max_cons = 2048
     server.max_cons_per_ip = 0
     server.serve_forever()
 
