@@ -5,7 +5,15 @@
 JOBS ?= 2
 CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all build run test build-plain build-asan build-tsan deps bench clean
+.PHONY: all build run test build-plain build-asan build-tsan deps bench clean install uninstall
+
+# make install [PREFIX=/usr/local] [DESTDIR=...] [BUILD=build]
+PREFIX ?= /usr/local
+BUILD ?= build
+SBINDIR = $(DESTDIR)$(PREFIX)/sbin
+MANDIR = $(DESTDIR)$(PREFIX)/share/man/man8
+DOCDIR = $(DESTDIR)$(PREFIX)/share/doc/vostrine
+UNITDIR = $(DESTDIR)$(PREFIX)/lib/systemd/system
 
 all: build
 
@@ -38,6 +46,19 @@ build-tsan:
 
 bench: build
 	bench/run
+
+install:
+	@[ -x $(BUILD)/vostrine ] || $(MAKE) --no-print-directory build
+	install -D -m 0755 $(BUILD)/vostrine $(SBINDIR)/vostrine
+	install -D -m 0644 doc/vostrine.8 $(MANDIR)/vostrine.8
+	install -D -m 0644 demo/config $(DOCDIR)/config.example
+	install -d $(UNITDIR)
+	sed 's|@SBINDIR@|$(PREFIX)/sbin|' contrib/vostrine.service > $(UNITDIR)/vostrine.service
+	chmod 0644 $(UNITDIR)/vostrine.service
+
+uninstall:
+	rm -f $(SBINDIR)/vostrine $(MANDIR)/vostrine.8 $(DOCDIR)/config.example $(UNITDIR)/vostrine.service
+	-rmdir $(DOCDIR) 2>/dev/null
 
 clean:
 	rm -rf build build-asan build-tsan

@@ -86,8 +86,9 @@ def config_text(servers, users, group_count=0):
 
 class Vostrine:
     # One vostrine process in its own scratch working directory.
-    def __init__(self, test, config=None, servers=None, users=None, files=None, start=True, args=()):
+    def __init__(self, test, config=None, servers=None, users=None, files=None, start=True, args=(), binary=None):
         self.args = list(args)
+        self.binary = binary or BINARY
         self.test = test
         self.workdir = tempfile.mkdtemp(prefix="vostrine-e2e-")
         test.addCleanup(shutil.rmtree, self.workdir, True)
@@ -128,7 +129,7 @@ class Vostrine:
 
     # the process
     def start(self):
-        self.process = subprocess.Popen([BINARY] + self.args, cwd=self.workdir, stdin=subprocess.PIPE,
+        self.process = subprocess.Popen([self.binary] + self.args, cwd=self.workdir, stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, bufsize=0)
         self.test.addCleanup(self.stop)
         for stream, sink in ((self.process.stdout, self._out), (self.process.stderr, self._err)):
@@ -226,7 +227,10 @@ class Vostrine:
             return
         if self.process.poll() is None:
             try:
-                self.type("close\n\n")
+                if "--no-console" in self.args:
+                    self.process.send_signal(signal.SIGTERM)
+                else:
+                    self.type("close\n\n")
                 self.process.stdin.close()
             except (BrokenPipeError, OSError):
                 pass
@@ -325,12 +329,13 @@ def receive_all(data):
 
 class ServerTest(unittest.TestCase):
     # A test case with helpers to start servers.
-    def serve(self, users=None, files=None, args=(), **server_options):
+    def serve(self, users=None, files=None, args=(), binary=None, **server_options):
         port = free_port()
         if users is None:
             users = [user("alice", "secret"), user("anonymous")]
-        srv = Vostrine(self, servers=[server(port, **server_options)], users=users, files=files, args=args)
-        srv.wait_for("Press \"close\" Key to Quit ...\n")
+        srv = Vostrine(self, servers=[server(port, **server_options)], users=users, files=files, args=args,
+                       binary=binary)
+        srv.wait_for("Running without a console" if "--no-console" in args else "Press \"close\" Key to Quit ...\n")
         srv.wait_listening(port)
         srv.port = port
         return srv

@@ -1,0 +1,199 @@
+# Running it for real: the options an operator sets for a service, the logs
+# its tools read, signals, and the installed files.
+
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+import unittest
+
+from harness import BINARY, Client, ServerTest, WAIT, receive_all, user
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOP = os.path.dirname(os.path.dirname(HERE))
+WRONG = "530 Not logged in, user or password incorrect.\r\n"
+
+
+def pasv_port(reply):
+    numbers = [int(n) for n in re.search(r"\(([\d,]+)\)", reply).group(1).split(",")]
+    return numbers[:4], numbers[4] * 256 + numbers[5]
+
+
+class Options(ServerTest):
+    def test_no_console_serves_after_its_input_ends_and_stops_on_sigterm(self):
+        srv = self.serve(args=["--no-console", "--hide-passwords"])
+        srv.process.stdin.close()
+        time.sleep(0.3)
+        c = self.connect(srv)
+        self.assertEqual(c.cmd("USER alice"), "331 Password required for alice\r\n")
+        self.assertEqual(c.cmd("PASS secret"), "230 User successfully logged in.\r\n")
+        srv.wait_for(":PASS ****\r\n")
+        self.assertNotIn(b"secret", srv.output())
+        srv.signal(signal.SIGTERM)
+        self.assertEqual(srv.finish(), 0)
+        self.assertTrue(c.closed())
+        self.assertNotIn(b"Press Enter", srv.output())
+
+    def test_signals_stop_cleanly_and_sighup_reopens_the_logs(self):
+        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            srv = self.serve(args=["--hide-passwords"])
+            c = self.connect(srv).login("alice", "secret")
+            self.assertIn("\tPassWord:****\n", srv.view("user"))
+            srv.signal(number)
+            self.assertEqual(srv.finish(), 0, number)
+            self.assertTrue(c.closed())
+            self.assertNotIn(b"Press Enter", srv.output())
+        logs = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, logs, True)
+        auth = os.path.join(logs, "auth.log")
+        srv = self.serve(args=["--auth-log", auth])
+        self.connect(srv).login("alice", "secret")
+        os.rename(auth, auth + ".1")  # as logrotate does
+        srv.signal(signal.SIGHUP)
+        time.sleep(0.3)
+        self.connect(srv).login("alice", "secret")
+        self.assertIsNone(srv.process.poll())
+        with open(auth + ".1") as old, open(auth) as new:
+            self.assertEqual((len(old.readlines()), len(new.readlines())), (1, 1))
+
+    def test_listen_address_idle_timeout_and_connection_table(self):
+        srv = self.serve(args=["--listen", "127.0.0.2", "--idle-timeout", "10", "--max-connections", "10"],
+                         max_connections=20)
+        with self.assertRaises(OSError):
+            socket.create_connection(("127.0.0.1", srv.port), timeout=WAIT).close()
+        clients = [Client(srv.port, host="127.0.0.2") for _ in range(10)]
+        for c in clients:
+            self.addCleanup(c.close)
+        extra = Client(srv.port, greet=False, host="127.0.0.2")
+        self.addCleanup(extra.close)
+        self.assertEqual(extra.line(), b"502 Too many users on this server.\n")
+        started = time.monotonic()
+        self.assertTrue(clients[0].closed(wait=WAIT + 15))  # silent: dropped after about 10 s
+        self.assertGreater(time.monotonic() - started, 8)
+
+    def test_passive_address_and_ports(self):
+        low = 40000 + os.getpid() % 20000
+        srv = self.serve(args=["--passive-address", "10.1.2.3", "--passive-ports", "%d-%d" % (low, low + 2)])
+        c = self.connect(srv).login("alice", "secret")
+        seen = set()
+        for _ in range(6):
+            address, port = pasv_port(c.cmd("PASV"))
+            self.assertEqual(address, [10, 1, 2, 3])
+            self.assertTrue(low <= port <= low + 2, port)
+            seen.add(port)
+        self.assertGreater(len(seen), 1)  # a random start
+        self.assertEqual(c.cmd("PORT 127,0,0,1,200,1"), "200 Port command successful\r\n")  # its listener goes
+        fds = len(os.listdir("/proc/%d/fd" % srv.process.pid))
+        for port in range(low, low + 3):
+            taken = socket.socket()
+            self.addCleanup(taken.close)
+            taken.bind(("0.0.0.0", port))
+            taken.listen(1)
+        self.assertEqual(c.cmd("PASV"), "425 Data socket bind error.\r\n")
+        self.assertEqual(len(os.listdir("/proc/%d/fd" % srv.process.pid)), fds)  # nothing leaks
+
+    def test_refused_values(self):
+        for arguments in (["--max-connections", "0"], ["--max-connections", "10001"], ["--idle-timeout", "9"],
+                          ["--passive-ports", "2000-1000"], ["--passive-ports", "80-90"], ["--passive-address", "::1"],
+                          ["--listen", "::1"], ["--listen", "nowhere"], ["--xferlog"], ["--xferlog", "/no/such/dir/x"]):
+            done = subprocess.run([BINARY] + arguments, capture_output=True, timeout=WAIT, cwd="/")
+            self.assertEqual((done.returncode, done.stdout), (2, b""), arguments)
+            self.assertTrue(done.stderr.startswith(b"vostrine: "), done.stderr)
+
+
+class Logs(ServerTest):
+    def test_xferlog_and_auth_log_lines(self):
+        logs = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, logs, True)
+        xferlog, auth = os.path.join(logs, "xferlog"), os.path.join(logs, "auth.log")
+        srv = self.serve(args=["--xferlog", xferlog, "--auth-log", auth], files={"pub/a.bin": b"a" * 5000,
+                                                                              "big.bin": bytes(32 << 20)})
+        bad = self.connect(srv)
+        bad.cmd("USER alice")
+        self.assertEqual(bad.cmd("PASS wrong"), WRONG)
+        c = self.connect(srv).login("alice", "secret")
+        c.cmd("CWD pub")
+        data = c.pasv()
+        c.send("RETR a.bin\r\n")
+        self.assertEqual(len(receive_all(data)), 5000)
+        c.line(), c.line()
+        data = c.pasv()
+        c.send("RETR /big.bin\r\n")
+        data.recv(65536)
+        data.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+        data.close()  # broken off
+        c.line(), c.line()
+        c.cmd("QUIT")
+        srv.stop()
+        with open(xferlog) as f:
+            lines = [line.split() for line in f]
+        self.assertEqual(len(lines), 2)
+        for fields, name, size, status in ((lines[0], "/pub/a.bin", "5000", "c"), (lines[1], "/big.bin", None, "i")):
+            self.assertEqual(len(fields), 18, fields)  # five fields of the date, then thirteen
+            self.assertRegex(" ".join(fields[:5]), r"^\w{3} \w{3} \d+ \d\d:\d\d:\d\d \d{4}$")
+            self.assertGreaterEqual(int(fields[5]), 1)
+            self.assertEqual((fields[6], fields[8]), ("127.0.0.1", name))
+            if size:
+                self.assertEqual(fields[7], size)
+            self.assertEqual(fields[9:], ["b", "_", "o", "r", "alice", "ftp", "0", "*", status])
+        with open(auth) as f:
+            text = f.read()
+        self.assertRegex(text, r"login failed for user alice from 127\.0\.0\.1 port \d+\n.*"
+                               r"login ok for user alice from 127\.0\.0\.1 port \d+\n$")
+
+
+class FailedLogins(ServerTest):
+    def test_pauses_grow_and_the_fifth_failure_closes(self):
+        srv = self.serve(users=[user("alice", "secret"), user("bob", "pw")])
+        c = self.connect(srv)
+        started = time.monotonic()
+        c.send("USER alice\r\nPASS a\r\nPASS b\r\nNOOP\r\n")  # the NOOP waits for both pauses
+        self.assertEqual(c.line(), b"331 Password required for alice\r\n")
+        self.assertEqual([c.line(), c.line()], [WRONG.encode()] * 2)
+        self.assertEqual(c.line(), b"530 Please login with USER and PASS.\r\n")
+        self.assertGreater(time.monotonic() - started, 2.5)  # 1 s, then 2 s
+        self.assertEqual(c.cmd("USER bob"), "331 Password required for bob\r\n")  # does not start over
+        self.assertEqual(c.cmd("PASS c"), WRONG)
+        self.assertGreater(time.monotonic() - started, 6.5)  # then 4 s
+        self.assertEqual(c.cmd("PASS pw"), "230 User successfully logged in.\r\n")
+        other = self.connect(srv)
+        other.cmd("PASS x")  # a password with no user counts as well
+        other.send("PASS y\r\n")
+        time.sleep(0.3)
+        srv.type("clear\n")  # ends the pausing connection at once
+        self.assertTrue(other.closed(wait=1.5))
+        last = self.connect(srv)
+        for i in range(5):
+            last.send("PASS %d\r\n" % i)
+        self.assertTrue(last.closed(wait=40))
+        self.assertEqual(last.pending.count(b"530 Not logged in"), 5)
+
+
+class Install(unittest.TestCase):
+    def test_install_then_run_the_installed_binary_then_uninstall(self):
+        stage = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, stage, True)
+        make = ["make", "-s", "-C", TOP, "DESTDIR=" + stage, "PREFIX=/usr", "BUILD=" + os.path.dirname(BINARY)]
+        subprocess.run(make + ["install"], check=True, capture_output=True, timeout=120)
+        installed = {os.path.relpath(os.path.join(d, f), stage) for d, _, files in os.walk(stage) for f in files}
+        self.assertEqual(installed, {"usr/sbin/vostrine", "usr/share/man/man8/vostrine.8",
+                                     "usr/share/doc/vostrine/config.example", "usr/lib/systemd/system/vostrine.service"})
+        with open(os.path.join(stage, "usr/lib/systemd/system/vostrine.service")) as f:
+            unit = f.read()
+        self.assertIn("ExecStart=/usr/sbin/vostrine --no-console", unit)
+        self.assertIn("AmbientCapabilities=CAP_NET_BIND_SERVICE", unit)
+        test = ServerTest("run")
+        srv = test.serve(args=["--no-console"], binary=os.path.join(stage, "usr/sbin/vostrine"))
+        self.assertEqual(Client(srv.port).login("alice", "secret").cmd("QUIT"), "221 Bye!\r\n")
+        srv.stop()
+        test.doCleanups()
+        subprocess.run(make + ["uninstall"], check=True, capture_output=True, timeout=60)
+        self.assertEqual([f for _, _, files in os.walk(stage) for f in files], [])
+
+
+if __name__ == "__main__":
+    unittest.main()
