@@ -85,7 +85,7 @@ namespace {
 // Builds an echo line from its parts without printf, which costs more than
 // the rest of a short reply's path.
 void Echo(std::string_view mark, int socket, std::initializer_list<std::string_view> parts) {
-    char small[2048];
+    char small[512];  // most lines; a small stack keeps an idle connection's memory small
     char number[16];
     auto converted = std::to_chars(number, number + sizeof number, socket);
     size_t length = mark.size() + static_cast<size_t>(converted.ptr - number) + 1;

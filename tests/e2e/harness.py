@@ -335,7 +335,7 @@ class ServerTest(unittest.TestCase):
             users = [user("alice", "secret"), user("anonymous")]
         srv = Vostrine(self, servers=[server(port, **server_options)], users=users, files=files, args=args,
                        binary=binary)
-        srv.wait_for("Running without a console" if "--no-console" in args else "Press \"close\" Key to Quit ...\n")
+        srv.wait_for("Running without a console" if "--no-console" in args else "Press \"close\" Key to Quit ...\nVostrine>")
         srv.wait_listening(port)
         srv.port = port
         return srv
