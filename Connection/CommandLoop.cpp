@@ -11,6 +11,7 @@
 #include "core/Records.h"
 #include "core/Slots.h"
 #include "platform/System.h"
+#include "platform/Tls.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ void RunCommandLine(Session& session, std::string_view line) {
     argument[command.Argument.size()] = '\0';
 
     bool extended = Extended();
-    const CommandRow* row = FindCommand(command.Keyword, extended);
+    const CommandRow* row = FindCommand(command.Keyword, extended, TlsReady());
     bool hidden = Options.HidePasswords && row != nullptr && row->Handler == CommandPass;
     ConsoleEchoReceived(session.Control.Fd(), command.Keyword, hidden ? "****" : argument);
     if (row == nullptr) {
@@ -70,8 +71,9 @@ void RunCommandLine(Session& session, std::string_view line) {
     if (session.Record.State.load() == StateLoggedOut) {
         // Before login only USER and PASS count as activity: the idle limit
         // ends a connection that never logs in.
-        if (row->Flags & BeforeLogin) session.Record.TickCount = 0;
-        else if (!(extended && (row->Flags & BeforeLoginExtended))) {
+        if (row->Flags & BeforeLogin) {
+            if (row->Flags & CountsAsActivity) session.Record.TickCount = 0;
+        } else if (!(extended && (row->Flags & BeforeLoginExtended))) {
             Reply(session, Replies::PleaseLogin);
             return;
         }
@@ -97,7 +99,7 @@ bool HearDuringTransfer(Session& session) {
         if (status == LineStatus::NeedMore) break;
         if (status == LineStatus::Line) {
             CommandLine command = ParseCommandLine(line);
-            const CommandRow* row = FindCommand(command.Keyword, true);
+            const CommandRow* row = FindCommand(command.Keyword, true, TlsReady());
             // ABOR at once; STAT and NOOP too, unless lines wait before them
             // whose replies must come first.
             bool now = row != nullptr && (row->Flags & DuringTransfer) &&

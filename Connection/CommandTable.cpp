@@ -9,6 +9,7 @@ constexpr unsigned Plain = CountsAsActivity;
 constexpr unsigned Stub = CountsAsActivity | StubWithoutExtensions;    // known, not implemented without them
 constexpr unsigned Extra = CountsAsActivity | ExtensionOnly;
 constexpr unsigned Early = BeforeLoginExtended;  // and counted as activity after login
+constexpr unsigned Secure = NeedsTls | BeforeLogin;  // FTPS: before login, not as activity then
 
 constexpr CommandRow commandTable[] = {
     {"USER", CommandUser, Login},
@@ -59,15 +60,23 @@ constexpr CommandRow commandTable[] = {
     {"SMNT", CommandRefused, Extra},
     {"REIN", CommandRefused, Extra},
     {"STOU", CommandRefused, Extra},
+    // With a TLS certificate only
+    {"AUTH", CommandAuth, Secure},
+    {"PBSZ", CommandPbsz, Secure},
+    {"PROT", CommandProt, Secure},
+    {"CCC", CommandCcc, Secure},
 };
 
 bool IsKeywordEnd(char c) { return c == ' ' || c == '\r' || c == '\n'; }
 
 }  // namespace
 
-const CommandRow* FindCommand(std::string_view keyword, bool extensions) {
-    for (const CommandRow& row : commandTable)
-        if (keyword == row.Keyword) return (row.Flags & ExtensionOnly) && !extensions ? nullptr : &row;
+const CommandRow* FindCommand(std::string_view keyword, bool extensions, bool tls) {
+    for (const CommandRow& row : commandTable) {
+        if (keyword != row.Keyword) continue;
+        if (((row.Flags & ExtensionOnly) && !extensions) || ((row.Flags & NeedsTls) && !tls)) return nullptr;
+        return &row;
+    }
     return nullptr;
 }
 

@@ -17,6 +17,7 @@ enum CommandFlag : unsigned {
     StubWithoutExtensions = 1u << 3,  // without --extensions: "500 Command not implemented."
     BeforeLoginExtended = 1u << 4,  // with --extensions, passes the gate before login (not as activity)
     DuringTransfer = 1u << 5,       // with --extensions, runs at once while a transfer goes on
+    NeedsTls = 1u << 6,             // a command only when a TLS certificate is loaded
 };
 
 struct CommandRow {
@@ -26,8 +27,8 @@ struct CommandRow {
 };
 
 // The row of an upper-cased keyword; null for anything that is not a command
-// (with the extensions on or off, as said).
-const CommandRow* FindCommand(std::string_view keyword, bool extensions);
+// (with the extensions, and TLS, on or off as said).
+const CommandRow* FindCommand(std::string_view keyword, bool extensions, bool tls = false);
 
 // Longest command line, without its line end; longer ones are refused whole.
 constexpr size_t CommandLineLimit = 1023;

@@ -52,3 +52,9 @@ void CommandMlsd(Session& session, char* argument);
 void CommandAppe(Session& session, char* argument);
 void CommandEpsv(Session& session, char* argument);
 void CommandEprt(Session& session, char* argument);
+
+// FTPS (Security.cpp), with a TLS certificate
+void CommandAuth(Session& session, char* argument);
+void CommandPbsz(Session& session, char* argument);
+void CommandProt(Session& session, char* argument);
+void CommandCcc(Session& session, char* argument);

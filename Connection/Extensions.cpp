@@ -12,6 +12,7 @@
 #include "core/Log.h"
 #include "core/Records.h"
 #include "platform/Files.h"
+#include "platform/Tls.h"
 
 namespace {
 
@@ -71,6 +72,7 @@ void CommandFeat(Session& session, char*) {
     reply += facts;
     reply += "\r\n";
     reply += Replies::FeaturesRest;
+    if (TlsReady()) reply += Replies::FeaturesTls;
     reply += Replies::FeaturesEnd;
     Reply(session, reply);
 }

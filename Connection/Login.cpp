@@ -46,7 +46,19 @@ void LogOutLocked(ConnectionRecord& record) {
 
 }  // namespace
 
+namespace {
+
+// SECURITY: with --tls-required, no name or password crosses in clear text.
+bool RefusedInClear(Session& session) {
+    if (!Options.TlsRequired || session.Control.Protected()) return false;
+    Reply(session, Replies::LoginOverTls);
+    return true;
+}
+
+}  // namespace
+
 void CommandUser(Session& session, char* argument) {
+    if (RefusedInClear(session)) return;
     {
         // A connection already logged in leaves its account first, so that every
         // account's count is the number of connections logged in as it.
@@ -59,6 +71,7 @@ void CommandUser(Session& session, char* argument) {
 }
 
 void CommandPass(Session& session, char* argument) {
+    if (RefusedInClear(session)) return;
     ConnectionRecord& record = session.Record;
     int userIndex = record.UserID.load();
     if (userIndex < 0) {

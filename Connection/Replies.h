@@ -127,4 +127,21 @@ constexpr Text EpsvFamilyIPv4 = "522 Network protocol not supported, use (1)\r\n
 constexpr Text EpsvFamilyIPv6 = "522 Network protocol not supported, use (2)\r\n";
 constexpr Text IPv4CommandOnIPv6 = "522 PORT and PASV are for IPv4 connections: use EPRT or EPSV.\r\n";
 
+// ---- FTPS, with a TLS certificate ----------------------------------------
+
+constexpr Text FeaturesTls = " AUTH TLS\r\n PBSZ\r\n PROT\r\n";
+constexpr Text AuthOk = "234 AUTH TLS successful.\r\n";
+constexpr Text AuthAgain = "503 TLS is already on.\r\n";
+constexpr Text AuthUnknown = "504 AUTH type not supported: use AUTH TLS.\r\n";
+constexpr Text TlsFirst = "503 Send AUTH TLS first.\r\n";
+constexpr Text PbszOk = "200 PBSZ=0\r\n";
+constexpr Text ProtPrivate = "200 PROT now Private.\r\n";
+constexpr Text ProtClear = "200 PROT now Clear.\r\n";
+constexpr Text ProtUnsupported = "536 PROT level not supported.\r\n";
+constexpr Text ProtUnknown = "504 PROT level unknown: use P or C.\r\n";
+constexpr Text CccRefused = "534 CCC refused: the control connection stays encrypted.\r\n";
+constexpr Text LoginOverTls = "530 Log in over TLS: send AUTH TLS first.\r\n";
+constexpr Text DataMustBeProtected = "521 Data connections must be protected: send PROT P.\r\n";
+constexpr Text DataSessionNotReused = "522 Data connection must reuse the control connection's TLS session.\r\n";
+
 }  // namespace Replies

@@ -41,6 +41,7 @@ struct Session {
     Channel Data;      // the data connection of the transfer under way
     DataEndpoint Endpoint;  // how the next data connection is made
     bool EpsvAll = false;   // after EPSV ALL, only EPSV sets data connections up
+    bool ProtectData = false;  // PROT P: data connections are TLS too
 
     // With the extensions: the representation type (RFC 959 starts in ASCII),
     // the offset REST set for the next transfer, and the MLST facts chosen.

@@ -19,6 +19,7 @@
 #include "core/Records.h"
 #include "platform/Files.h"
 #include "platform/Net.h"
+#include "core/Options.h"
 
 namespace {
 
@@ -60,17 +61,46 @@ void Progress(Session& session, size_t count) {
 // After a wait was interrupted by the control connection: true to go on.
 bool GoOn(Session& session) { return HearDuringTransfer(session); }
 
-// Makes the data connection as PORT or PASV set it up; the record shows its socket.
-bool OpenDataConnection(Session& session) {
+// Makes the data connection as PORT or PASV set it up; the record shows its
+// socket. Returns nothing when it is made, else the final reply.
+Replies::Text OpenDataConnection(Session& session) {
     Descriptor data;
     for (;;) {
         DataStatus status = ConnectDataSocket(session.Endpoint, session.PeerAddress, session.TransferWaits(), &data);
         if (status == DataStatus::Connected) break;
-        if (status == DataStatus::Failed || !GoOn(session)) return false;
+        if (status == DataStatus::Failed || !GoOn(session))
+            return session.AbortRequested ? Replies::TransferAborted : Replies::CantOpenDataConnection;
     }
     CloseDataConnection(session);  // the passive listener, which has served its turn
     session.Record.DataSocket = data.Get();
     session.Data = Channel(std::move(data));
+    return {};
+}
+
+// After PROT P, the TLS handshake on the data connection, which clients
+// start once they have the preliminary reply. Returns nothing when the
+// connection may carry the transfer, else the final reply.
+Replies::Text ProtectDataConnection(Session& session) {
+    if (!session.ProtectData) return {};
+    std::string reason;
+    for (;;) {
+        NetStatus status = session.Data.StartTls(session.TransferWaits(), &reason);
+        if (status == NetStatus::Ok) break;
+        if (status == NetStatus::Interrupted && GoOn(session)) continue;
+        if (status == NetStatus::Failed)
+            ConsolePrintf("TLS handshake failed on %d: %s\r\n", session.Data.Fd(), reason.c_str());
+        return session.AbortRequested ? Replies::TransferAborted : Replies::CantOpenDataConnection;
+    }
+    // SECURITY: a data connection must come from whoever holds the control
+    // connection's TLS session, or another host could take the transfer.
+    if (!session.Data.ResumedTls() && !Options.TlsAllowNewDataSessions) return Replies::DataSessionNotReused;
+    return {};
+}
+
+// SECURITY: with --tls-required, no listing or file crosses in clear text.
+bool RefusedInClear(Session& session) {
+    if (!Options.TlsRequired || session.ProtectData) return false;
+    Reply(session, Replies::DataMustBeProtected);
     return true;
 }
 
@@ -155,24 +185,27 @@ Replies::Text List(Session& session, const char* argument, ListingStyle style) {
     }
     TransferScope scope(session);
     Reply(session, Replies::ListStarting);
-    if (!OpenDataConnection(session)) return session.AbortRequested ? Replies::TransferAborted : Replies::CantOpenDataConnection;
+    if (Replies::Text failed = OpenDataConnection(session); !failed.empty()) return failed;
+    if (Replies::Text failed = ProtectDataConnection(session); !failed.empty()) return failed;
     if (!SendListingOf(session, path, name, FormatFor(session, style))) return Replies::TransferAborted;
     session.Data.EndReading();
     return Replies::TransferComplete;
 }
 
-// Sends a file from `from` in TYPE A, converting its line ends.
-Replies::Text SendAscii(Session& session, int file) {
-    constexpr size_t Piece = TransferSize / 4;
+// Sends a file from its current position through the connection's buffer,
+// in large pieces (what TLS needs: no sendfile there), converting line ends
+// in TYPE A.
+Replies::Text SendThroughBuffer(Session& session, int file, bool ascii) {
+    size_t piece = ascii ? TransferSize / 4 : TransferSize;
     char* in = session.Transfer();
-    char* out = in + Piece;  // room for twice a piece
+    char* out = in + piece;  // in TYPE A: room for twice a piece
     bool lastWasCr = false;
     for (;;) {
-        int64_t got = FileRead(file, in, Piece);
+        int64_t got = FileRead(file, in, piece);
         if (got < 0) return Replies::CantReadFile;
         if (got == 0) return Replies::TransferComplete;
-        size_t length = ToNetworkAscii(in, static_cast<size_t>(got), out, &lastWasCr);
-        for (std::string_view left(out, length); !left.empty();) {
+        size_t length = ascii ? ToNetworkAscii(in, static_cast<size_t>(got), out, &lastWasCr) : static_cast<size_t>(got);
+        for (std::string_view left(ascii ? out : in, length); !left.empty();) {
             NetResult sent = session.Data.WriteAll(left.data(), left.size(), session.TransferWaits());
             left.remove_prefix(sent.Count);
             if (sent.Status == NetStatus::Interrupted && GoOn(session)) continue;
@@ -185,7 +218,7 @@ Replies::Text SendAscii(Session& session, int file) {
 Replies::Text Retrieve(Session& session, const char* argument) {
     TransferScope scope(session);
     int64_t offset = session.RestartOffset;
-    if (!OpenDataConnection(session)) return session.AbortRequested ? Replies::TransferAborted : Replies::CantOpenDataConnection;
+    if (Replies::Text failed = OpenDataConnection(session); !failed.empty()) return failed;
     char path[PathSize];
     if (!LocalPathOf(session, argument, path)) return Replies::FileNotFound;
     int64_t size = 0;
@@ -196,10 +229,11 @@ Replies::Text Retrieve(Session& session, const char* argument) {
     TransferState sending(session.Record, StateSending);
     Reply(session, ascii ? Replies::OpeningAscii : Replies::OpeningBinary);
     if (!file.IsOpen()) return Replies::CantOpenFile;  // a directory, or unreadable
+    if (Replies::Text failed = ProtectDataConnection(session); !failed.empty()) return failed;
     Started(session);
     if (ascii || !session.Data.ZeroCopy()) {
         if (offset > 0 && !FileSeek(file.Get(), offset)) return Replies::CantReadFile;
-        Replies::Text outcome = SendAscii(session, file.Get());
+        Replies::Text outcome = SendThroughBuffer(session, file.Get(), ascii);
         if (outcome == Replies::TransferComplete) session.Data.EndReading();
         return outcome;
     }
@@ -267,7 +301,7 @@ enum class StoreMode { Replace, Append };
 Replies::Text Store(Session& session, const char* argument, StoreMode mode) {
     TransferScope scope(session);
     int64_t offset = mode == StoreMode::Append ? 0 : session.RestartOffset;
-    if (!OpenDataConnection(session)) return session.AbortRequested ? Replies::TransferAborted : Replies::CantOpenDataConnection;
+    if (Replies::Text failed = OpenDataConnection(session); !failed.empty()) return failed;
     char path[PathSize];
     if (!LocalPathOf(session, argument, path)) return Replies::CantCreateFile;
     bool ascii = session.Type == TransferType::Ascii;
@@ -278,6 +312,7 @@ Replies::Text Store(Session& session, const char* argument, StoreMode mode) {
                       : offset > 0              ? FileOpenWrite(path, offset)
                                                 : FileCreate(path);
     if (!file.IsOpen()) return Replies::CantCreateFile;
+    if (Replies::Text failed = ProtectDataConnection(session); !failed.empty()) return failed;
     Started(session);
     Replies::Text outcome = ReceiveFile(session, file.Get());
     // What follows the received bytes of a resumed upload is cut off, however it ended.
@@ -321,14 +356,20 @@ void Finish(Session& session, Replies::Text reply) {
 }  // namespace
 
 void CommandList(Session& session, char* argument) {
+    if (RefusedInClear(session)) return;
     Finish(session, List(session, argument, Extended() ? ListingStyle::Long : ListingStyle::Plain));
 }
 
-void CommandNlst(Session& session, char* argument) { Finish(session, List(session, argument, ListingStyle::Names)); }
+void CommandNlst(Session& session, char* argument) {
+    if (!RefusedInClear(session)) Finish(session, List(session, argument, ListingStyle::Names));
+}
 
-void CommandMlsd(Session& session, char* argument) { Finish(session, List(session, argument, ListingStyle::Facts)); }
+void CommandMlsd(Session& session, char* argument) {
+    if (!RefusedInClear(session)) Finish(session, List(session, argument, ListingStyle::Facts));
+}
 
 void CommandRetr(Session& session, char* argument) {
+    if (RefusedInClear(session)) return;
     Replies::Text reply = Retrieve(session, argument);
     bool complete = reply == Replies::TransferComplete && !session.AbortRequested;
     Finish(session, reply);
@@ -336,6 +377,7 @@ void CommandRetr(Session& session, char* argument) {
 }
 
 void CommandStor(Session& session, char* argument) {
+    if (RefusedInClear(session)) return;
     Replies::Text reply = Store(session, argument, StoreMode::Replace);
     bool complete = reply == Replies::TransferComplete && !session.AbortRequested;
     Finish(session, reply);
@@ -343,6 +385,7 @@ void CommandStor(Session& session, char* argument) {
 }
 
 void CommandAppe(Session& session, char* argument) {
+    if (RefusedInClear(session)) return;
     Replies::Text reply = Store(session, argument, StoreMode::Append);
     bool complete = reply == Replies::TransferComplete && !session.AbortRequested;
     Finish(session, reply);

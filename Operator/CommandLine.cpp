@@ -24,13 +24,19 @@ constexpr const char* Usage =
     "  --listen ADDRESS          listen on this local address only\n"
     "  --idle-timeout SECONDS    drop connections silent this long, 10 to 86400 (default 120)\n"
     "  --no-console              read no console input; run until SIGTERM or SIGINT\n"
+    "  --tls-cert FILE           offer FTPS (AUTH TLS) with this PEM certificate chain\n"
+    "  --tls-key FILE            its PEM private key (default: the certificate file)\n"
+    "  --tls-required            refuse logins before AUTH TLS and data connections before PROT P\n"
+    "  --tls-allow-new-data-sessions  accept protected data connections that do not resume\n"
+    "                            the control connection's TLS session\n"
     "  --help                    this text\n"
     "\n"
     "SIGHUP reopens the --xferlog and --auth-log files; without them it stops the server.\n";
 
 enum OptionId {
     OptExtensions = 1000, OptPassiveAddress, OptPassivePorts, OptMaxConnections, OptXferlog, OptAuthLog,
-    OptHidePasswords, OptListen, OptIdleTimeout, OptNoConsole, OptHelp
+    OptHidePasswords, OptListen, OptIdleTimeout, OptNoConsole, OptTlsCert, OptTlsKey, OptTlsRequired,
+    OptTlsAllowNew, OptHelp
 };
 
 constexpr option longOptions[] = {
@@ -44,6 +50,10 @@ constexpr option longOptions[] = {
     {"listen", required_argument, nullptr, OptListen},
     {"idle-timeout", required_argument, nullptr, OptIdleTimeout},
     {"no-console", no_argument, nullptr, OptNoConsole},
+    {"tls-cert", required_argument, nullptr, OptTlsCert},
+    {"tls-key", required_argument, nullptr, OptTlsKey},
+    {"tls-required", no_argument, nullptr, OptTlsRequired},
+    {"tls-allow-new-data-sessions", no_argument, nullptr, OptTlsAllowNew},
     {"help", no_argument, nullptr, OptHelp},
     {nullptr, 0, nullptr, 0},
 };
@@ -119,12 +129,19 @@ CommandLineOutcome ReadProgramOptions(int argc, char** argv, ProgramOptions* opt
                 options->IdleTimeout = static_cast<int>(number);
                 break;
             case OptNoConsole: options->NoConsole = true; break;
+            case OptTlsCert: options->TlsCertificate = optarg; break;
+            case OptTlsKey: options->TlsKey = optarg; break;
+            case OptTlsRequired: options->TlsRequired = true; break;
+            case OptTlsAllowNew: options->TlsAllowNewDataSessions = true; break;
             case OptHelp: std::fputs(Usage, stdout); return CommandLineOutcome::Help;
             case ':': return Refuse("this option needs a value", argv[optind - 1]);
             default: return Refuse("unknown option", argv[optind - 1]);
         }
     }
     if (optind < argc) return Refuse("unexpected argument", argv[optind]);
+    if ((options->TlsRequired || options->TlsAllowNewDataSessions || !options->TlsKey.empty()) &&
+        options->TlsCertificate.empty())
+        return Refuse("the TLS options need", "--tls-cert");
     if (options->ListenAddress.IsIPv6() && !options->Extensions)
         return Refuse("--listen with an IPv6 address needs", "--extensions");
     return CommandLineOutcome::Run;

@@ -1,5 +1,6 @@
 // Start-up, the console and shutdown.
 #include <cstdio>
+#include <string>
 #include <system_error>
 
 #include "Manager/Manager.h"
@@ -12,6 +13,7 @@
 #include "core/Options.h"
 #include "core/Records.h"
 #include "platform/System.h"
+#include "platform/Tls.h"
 
 namespace {
 
@@ -62,6 +64,11 @@ int main(int argc, char** argv) {
         case CommandLineOutcome::Run: break;
         case CommandLineOutcome::Help: return 0;
         case CommandLineOutcome::Refused: return 2;
+    }
+    std::string fault;
+    if (!Options.TlsCertificate.empty() && !TlsSetUp(Options.TlsCertificate, Options.TlsKey, &fault)) {
+        std::fprintf(stderr, "vostrine: %s\n", fault.c_str());
+        return 2;
     }
     if (const char* unopened = OpenLogFiles()) {
         std::fprintf(stderr, "vostrine: cannot open the log file %s\n", unopened);

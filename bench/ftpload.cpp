@@ -16,6 +16,10 @@
 //   ftpload resume PORT USER PASS NAME OFFSET      MB/s of one passive binary RETR from OFFSET (REST)
 //   ftpload abort PORT USER PASS NAME              ms from ABOR, sent 1 MiB into a binary RETR,
 //        to the reply that ends the abort
+//   ftpload tls MODE ...                           download, upload or sessions over FTPS: AUTH TLS,
+//        PBSZ 0, PROT P, data connections resuming the control connection's session
+//   ftpload tls-ceiling FILE CERT KEY              MB/s of a plain loopback TLS copy of FILE
+//        (256 KiB writes, the ciphers both sides agree on by default)
 //
 // Data and control connections are ended with a reset (SO_LINGER 0) by this
 // side once the server has said all it had to, so that finished connections
@@ -34,6 +38,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#ifdef FTPLOAD_TLS
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -47,6 +56,13 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+#ifdef FTPLOAD_TLS
+SSL_CTX* tlsClient = nullptr;  // set once before any thread starts: every connection speaks FTPS
+#else
+using SSL = void;
+using SSL_SESSION = void;
+#endif
 
 [[noreturn]] void Fail(const char* what) {
     std::perror(what);
@@ -72,8 +88,16 @@ void Reset(int fd) {
     close(fd);
 }
 
+// A peer that stops answering fails the run instead of hanging it.
+void TimeOut(int fd) {
+    timeval limit{30, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+}
+
 int Connect(uint16_t port) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
+    TimeOut(fd);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
@@ -105,13 +129,75 @@ void SendAll(int fd, const char* data, size_t length) {
     }
 }
 
+// A connection, plain or TLS.
+struct Link {
+    int Fd = -1;
+    SSL* Ssl = nullptr;
+};
+
+ssize_t LinkRecv(Link& link, char* buffer, size_t size) {
+#ifdef FTPLOAD_TLS
+    if (link.Ssl != nullptr) {
+        size_t got = 0;
+        return SSL_read_ex(link.Ssl, buffer, size, &got) == 1 ? static_cast<ssize_t>(got) : 0;
+    }
+#endif
+    return recv(link.Fd, buffer, size, 0);
+}
+
+void LinkSend(Link& link, const char* data, size_t length) {
+#ifdef FTPLOAD_TLS
+    if (link.Ssl != nullptr) {
+        size_t written = 0;
+        if (SSL_write_ex(link.Ssl, data, length, &written) != 1 || written != length) Fail("SSL_write");
+        return;
+    }
+#endif
+    SendAll(link.Fd, data, length);
+}
+
+#ifdef FTPLOAD_TLS
+SSL* StartTls(int fd, SSL_SESSION* resume) {
+    SSL* ssl = SSL_new(tlsClient);
+    SSL_set_fd(ssl, fd);
+    if (resume != nullptr) SSL_set_session(ssl, resume);
+    if (SSL_connect(ssl) != 1) {
+        ERR_print_errors_fp(stderr);
+        Fail("SSL_connect");
+    }
+    return ssl;
+}
+#endif
+
+// Ends a connection: TLS says goodbye first, then the reset.
+void LinkClose(Link& link) {
+#ifdef FTPLOAD_TLS
+    if (link.Ssl != nullptr) {
+        SSL_shutdown(link.Ssl);
+        SSL_free(link.Ssl);
+    }
+#endif
+    Reset(link.Fd);
+}
+
 // A control connection that reads reply lines.
 struct Control {
     int Fd;
+    Link Channel;
     std::string Pending;
 
-    explicit Control(uint16_t port) : Fd(Connect(port)) { Line(); }
-    ~Control() { Reset(Fd); }
+    explicit Control(uint16_t port) : Fd(Connect(port)) {
+        Channel.Fd = Fd;
+        Line();
+#ifdef FTPLOAD_TLS
+        if (tlsClient != nullptr) {
+            Expect("AUTH TLS", "234");
+            Channel.Ssl = StartTls(Fd, nullptr);
+        }
+#endif
+    }
+    ~Control() { LinkClose(Channel); }
+    void Send(const char* data, size_t length) { LinkSend(Channel, data, length); }
 
     std::string Line() {
         for (;;) {
@@ -122,14 +208,14 @@ struct Control {
                 return line;
             }
             char buffer[4096];
-            ssize_t got = recv(Fd, buffer, sizeof buffer, 0);
+            ssize_t got = LinkRecv(Channel, buffer, sizeof buffer);
             if (got <= 0) Fail("control connection closed");
             Pending.append(buffer, static_cast<size_t>(got));
         }
     }
     std::string Command(const std::string& text) {
         std::string line = text + "\r\n";
-        SendAll(Fd, line.data(), line.size());
+        Send(line.data(), line.size());
         return Line();
     }
     void Expect(const std::string& text, const char* code) {
@@ -142,6 +228,10 @@ struct Control {
     void Login(const char* user, const char* password) {
         Expect(std::string("USER ") + user, "331");
         Expect(std::string("PASS ") + password, "230");
+        if (Channel.Ssl != nullptr) {
+            Expect("PBSZ 0", "200");
+            Expect("PROT P", "200");
+        }
     }
     // PASV, then a connected data socket.
     int Passive() {
@@ -172,13 +262,46 @@ size_t Drain(int fd) {
     }
 }
 
-void SendPattern(int fd, size_t bytes) {
+size_t Drain(Link& link) {
+    if (link.Ssl == nullptr) return Drain(link.Fd);
+    size_t total = 0;
+    std::vector<char>& buffer = Buffer();
+    for (;;) {
+        ssize_t got = LinkRecv(link, buffer.data(), buffer.size());
+        if (got <= 0) return total;
+        total += static_cast<size_t>(got);
+    }
+}
+
+void SendPattern(Link& link, size_t bytes) {
     std::vector<char>& buffer = Buffer();
     while (bytes > 0) {
         size_t step = std::min(bytes, buffer.size());
-        SendAll(fd, buffer.data(), step);
+        LinkSend(link, buffer.data(), step);
         bytes -= step;
     }
+}
+
+void SendPattern(int fd, size_t bytes) {
+    Link plain{fd, nullptr};
+    SendPattern(plain, bytes);
+}
+
+// The data connection after the command that opens it was sent: under TLS
+// once the server has sent its preliminary reply and the handshake resumed
+// the control connection's session.
+Link DataLink(Control& control, int fd) {
+    Link link{fd, nullptr};
+#ifdef FTPLOAD_TLS
+    if (control.Channel.Ssl != nullptr) {
+        SSL_SESSION* session = SSL_get1_session(control.Channel.Ssl);
+        link.Ssl = StartTls(fd, session);
+        SSL_SESSION_free(session);
+    }
+#else
+    (void)control;
+#endif
+    return link;
 }
 
 // A transfer's two replies: a preliminary one (125 or 150), then 226.
@@ -188,30 +311,36 @@ bool Completed(Control& control) {
 
 // Downloads one file; returns its size.
 size_t Retrieve(Control& control, const char* name) {
-    int data = control.Passive();
+    int fd = control.Passive();
     std::string command = std::string("RETR ") + name + "\r\n";
-    SendAll(control.Fd, command.data(), command.size());
+    control.Send(command.data(), command.size());
+    Link data = DataLink(control, fd);
     size_t bytes = Drain(data);
-    Reset(data);
+    LinkClose(data);
     if (!Completed(control)) Fail("RETR");
     return bytes;
 }
 
 void Store(Control& control, const char* name, size_t bytes) {
-    int data = control.Passive();
+    int fd = control.Passive();
     std::string command = std::string("STOR ") + name + "\r\n";
-    SendAll(control.Fd, command.data(), command.size());
+    control.Send(command.data(), command.size());
+    Link data = DataLink(control, fd);
     SendPattern(data, bytes);
-    shutdown(data, SHUT_WR);
+#ifdef FTPLOAD_TLS
+    if (data.Ssl != nullptr) SSL_shutdown(data.Ssl);  // the end of the file, under TLS
+#endif
+    shutdown(fd, SHUT_WR);
     if (!Completed(control)) Fail("STOR");
-    Reset(data);
+    LinkClose(data);
 }
 
 void List(Control& control) {
-    int data = control.Passive();
-    SendAll(control.Fd, "LIST\r\n", 6);
+    int fd = control.Passive();
+    control.Send("LIST\r\n", 6);
+    Link data = DataLink(control, fd);
     Drain(data);
-    Reset(data);
+    LinkClose(data);
     if (!Completed(control)) Fail("LIST");
 }
 
@@ -432,6 +561,86 @@ int Abort(char** argv) {
     }
 }
 
+#ifdef FTPLOAD_TLS
+SSL_CTX* ClientContext() {
+    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);  // the benchmark's self-signed certificate
+    SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_CLIENT);
+    return context;
+}
+#endif
+
+int Sessions(char** argv);
+int Download(char** argv);
+int Upload(char** argv);
+
+int Tls(int argc, char** argv) {
+#ifdef FTPLOAD_TLS
+    tlsClient = ClientContext();
+    struct Mode {
+        const char* Name;
+        int Arguments;
+        int (*Run)(char**);
+    } modes[] = {{"download", 4, Download}, {"upload", 5, Upload}, {"sessions", 7, Sessions}};
+    for (const Mode& mode : modes)
+        if (argc == mode.Arguments + 1 && std::strcmp(argv[0], mode.Name) == 0) return mode.Run(argv + 1);
+#else
+    (void)argc;
+    (void)argv;
+#endif
+    std::fprintf(stderr, "ftpload was built without OpenSSL, or: usage at the top of bench/ftpload.cpp\n");
+    return 2;
+}
+
+int TlsCeiling(char** argv) {
+#ifdef FTPLOAD_TLS
+    int file = open(argv[0], O_RDONLY);
+    struct stat info;
+    if (file < 0 || fstat(file, &info) != 0) Fail("open");
+    uint16_t port;
+    int listener = Listen(&port);
+    pid_t sender = fork();  // the serving side is a process of its own, as a server would be
+    if (sender == 0) {
+        MoveToServerCore();
+        SSL_CTX* server = SSL_CTX_new(TLS_server_method());
+        if (SSL_CTX_use_certificate_chain_file(server, argv[1]) != 1 ||
+            SSL_CTX_use_PrivateKey_file(server, argv[2], SSL_FILETYPE_PEM) != 1)
+            Fail("certificate");
+        SSL_CTX_set_mode(server, SSL_MODE_ENABLE_PARTIAL_WRITE);
+        int fd = accept(listener, nullptr, nullptr);
+        SSL* ssl = SSL_new(server);
+        SSL_set_fd(ssl, fd);
+        if (SSL_accept(ssl) != 1) Fail("SSL_accept");
+        std::vector<char> buffer(256 * 1024);
+        for (;;) {
+            ssize_t got = read(file, buffer.data(), buffer.size());
+            if (got <= 0) break;
+            size_t written = 0;
+            for (size_t done = 0; done < static_cast<size_t>(got); done += written)
+                if (SSL_write_ex(ssl, buffer.data() + done, static_cast<size_t>(got) - done, &written) != 1)
+                    Fail("SSL_write");
+        }
+        SSL_shutdown(ssl);
+        close(fd);
+        _exit(0);
+    }
+    tlsClient = ClientContext();
+    auto start = Clock::now();
+    int fd = Connect(port);
+    Link link{fd, StartTls(fd, nullptr)};
+    size_t bytes = Drain(link);
+    double seconds = Seconds(start);
+    waitpid(sender, nullptr, 0);
+    LinkClose(link);
+    std::printf("%.1f\n", bytes / seconds / 1e6);
+    return 0;
+#else
+    (void)argv;
+    Fail("built without OpenSSL");
+#endif
+}
+
 int Idle(char** argv) {
     uint16_t port = static_cast<uint16_t>(std::atoi(argv[0]));
     int count = std::atoi(argv[3]);
@@ -466,6 +675,8 @@ int main(int argc, char** argv) {
                  {"abort", 4, Abort}};
     for (const Mode& mode : modes)
         if (argc == mode.Arguments + 2 && std::strcmp(argv[1], mode.Name) == 0) return mode.Run(argv + 2);
+    if (argc >= 3 && std::strcmp(argv[1], "tls") == 0) return Tls(argc - 2, argv + 2);
+    if (argc == 5 && std::strcmp(argv[1], "tls-ceiling") == 0) return TlsCeiling(argv + 2);
     std::fprintf(stderr, "usage: see the top of bench/ftpload.cpp\n");
     return 2;
 }

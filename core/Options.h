@@ -24,6 +24,10 @@ struct ProgramOptions {
     NetAddress ListenAddress;            // --listen: every listener's address (no family: all)
     int IdleTimeout = DefaultIdleTimeout;  // --idle-timeout SECONDS
     bool NoConsole = false;              // --no-console: run until a signal, reading no input
+    std::string TlsCertificate;          // --tls-cert FILE: FTPS with this certificate chain
+    std::string TlsKey;                  // --tls-key FILE (default: the certificate file)
+    bool TlsRequired = false;            // --tls-required: no login and no data in clear text
+    bool TlsAllowNewDataSessions = false;  // --tls-allow-new-data-sessions
 };
 
 extern ProgramOptions Options;

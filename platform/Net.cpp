@@ -154,6 +154,10 @@ NetStatus NetFinishConnect(int fd, NetWaits waits) {
     return NetStatus::Ok;
 }
 
+NetStatus NetWaitReadable(int fd, NetWaits waits) { return WaitFor(fd, POLLIN, waits); }
+
+NetStatus NetWaitWritable(int fd, NetWaits waits) { return WaitFor(fd, POLLOUT, waits); }
+
 NetResult NetReceive(int fd, void* buffer, size_t size, NetWaits waits) {
     for (;;) {
         ssize_t got = recv(fd, buffer, size, 0);

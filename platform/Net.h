@@ -70,6 +70,10 @@ NetStatus NetAccept(int listenFd, NetWaits waits, Descriptor* accepted, NetAddre
 NetStatus NetConnect(const NetAddress& remote, NetWaits waits, Descriptor* connected);
 NetStatus NetFinishConnect(int fd, NetWaits waits);
 
+// Waits until fd can be read, or written: Ok, Woken, Interrupted or Failed.
+NetStatus NetWaitReadable(int fd, NetWaits waits);
+NetStatus NetWaitWritable(int fd, NetWaits waits);
+
 // Receives up to size bytes: Ok with the count, Ended, Failed or Woken.
 NetResult NetReceive(int fd, void* buffer, size_t size, NetWaits waits);
 

@@ -344,3 +344,19 @@ class ServerTest(unittest.TestCase):
         client = Client(srv.port, **options)
         self.addCleanup(client.close)
         return client
+
+
+_certificate = []
+
+
+def certificate():
+    # A self-signed certificate and its key for the TLS tests, made once per
+    # test process with Debian's openssl command: (certificate file, key file).
+    if not _certificate:
+        folder = tempfile.mkdtemp(prefix="vostrine-tls-")
+        cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                        "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=localhost"],
+                       check=True, capture_output=True, timeout=60)
+        _certificate.extend([cert, key])
+    return _certificate[0], _certificate[1]

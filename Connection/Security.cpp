@@ -1,0 +1,62 @@
+// FTPS (RFC 4217): AUTH TLS turns the control connection into TLS; PBSZ and
+// PROT P protect the data connections; CCC is refused. Offered only when a
+// certificate is loaded (--tls-cert).
+#include "Connection/Commands.h"
+#include "Connection/Replies.h"
+#include "Connection/Session.h"
+#include "core/Log.h"
+#include "core/Slots.h"
+
+namespace {
+
+bool Upper(std::string_view argument, std::string_view word) {
+    if (argument.size() != word.size()) return false;
+    for (size_t i = 0; i < word.size(); ++i)
+        if ((argument[i] >= 'a' && argument[i] <= 'z' ? argument[i] - 32 : argument[i]) != word[i]) return false;
+    return true;
+}
+
+}  // namespace
+
+void CommandAuth(Session& session, char* argument) {
+    if (session.Control.Protected()) {
+        Reply(session, Replies::AuthAgain);
+        return;
+    }
+    if (!Upper(argument, "TLS") && !Upper(argument, "SSL") && !Upper(argument, "TLS-C")) {
+        Reply(session, Replies::AuthUnknown);
+        return;
+    }
+    if (!Reply(session, Replies::AuthOk)) return;
+    // SECURITY: anything the client sent after AUTH and before the handshake
+    // came in clear text and could have been injected by someone in the path:
+    // it is dropped, never run as if it had come over TLS.
+    session.Input.Start = session.Input.Held = 0;
+    session.Input.Discarding = false;
+    std::string reason;
+    NetStatus status = session.Control.StartTls(session.WakeFd, &reason);
+    if (status == NetStatus::Ok) return;
+    if (status == NetStatus::Failed)
+        ConsolePrintf("TLS handshake failed on %d: %s\r\n", session.Control.Fd(), reason.c_str());
+    Quit(session.Slot, session.Generation);  // a failed handshake ends the connection quietly
+}
+
+void CommandPbsz(Session& session, char*) {
+    Reply(session, session.Control.Protected() ? Replies::PbszOk : Replies::TlsFirst);
+}
+
+void CommandProt(Session& session, char* argument) {
+    if (!session.Control.Protected()) {
+        Reply(session, Replies::TlsFirst);
+    } else if (Upper(argument, "P")) {
+        session.ProtectData = true;
+        Reply(session, Replies::ProtPrivate);
+    } else if (Upper(argument, "C")) {
+        session.ProtectData = false;
+        Reply(session, Replies::ProtClear);
+    } else {
+        Reply(session, Upper(argument, "S") || Upper(argument, "E") ? Replies::ProtUnsupported : Replies::ProtUnknown);
+    }
+}
+
+void CommandCcc(Session& session, char*) { Reply(session, Replies::CccRefused); }

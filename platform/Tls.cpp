@@ -1,0 +1,168 @@
+#include "platform/Tls.h"
+
+#ifdef VOSTRINE_WITH_TLS
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
+#include <cerrno>
+
+namespace {
+
+SSL_CTX* context = nullptr;
+
+std::string OpenSslReason() {
+    unsigned long error = ERR_get_error();
+    char text[256] = "unknown reason";
+    if (error != 0) ERR_error_string_n(error, text, sizeof text);
+    ERR_clear_error();
+    return text;
+}
+
+SSL* AsSsl(void* ssl) { return static_cast<SSL*>(ssl); }
+
+// After an SSL call that did not finish: waits for what it needs. Ok to call
+// it again, Ended when the peer closed, or the failure.
+NetStatus WaitForTls(SSL* ssl, int result, int fd, NetWaits waits, std::string* reason) {
+    switch (SSL_get_error(ssl, result)) {
+        case SSL_ERROR_WANT_READ: return NetWaitReadable(fd, waits);
+        case SSL_ERROR_WANT_WRITE: return NetWaitWritable(fd, waits);
+        case SSL_ERROR_ZERO_RETURN: return NetStatus::Ended;
+        case SSL_ERROR_SYSCALL:
+            if (errno == EINTR) return NetStatus::Ok;
+            if (reason != nullptr) *reason = errno != 0 ? "the connection failed" : "the peer closed the connection";
+            ERR_clear_error();
+            return errno == 0 ? NetStatus::Ended : NetStatus::Failed;
+        default:
+            if (reason != nullptr) *reason = OpenSslReason();
+            else ERR_clear_error();
+            return NetStatus::Failed;
+    }
+}
+
+}  // namespace
+
+bool TlsAvailable() { return true; }
+
+bool TlsSetUp(const std::string& certificateFile, const std::string& keyFile, std::string* fault) {
+    const std::string& key = keyFile.empty() ? certificateFile : keyFile;
+    SSL_CTX* made = SSL_CTX_new(TLS_server_method());
+    if (made == nullptr) {
+        *fault = "TLS: " + OpenSslReason();
+        return false;
+    }
+    SSL_CTX_set_min_proto_version(made, TLS1_2_VERSION);
+    // No compression (CRIME), no renegotiation, a clean end where a client
+    // closes without its alert; the server's cipher order.
+    SSL_CTX_set_options(made, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION | SSL_OP_IGNORE_UNEXPECTED_EOF |
+                                  SSL_OP_CIPHER_SERVER_PREFERENCE);
+    SSL_CTX_set_mode(made, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER |
+                               SSL_MODE_RELEASE_BUFFERS);
+    // Data connections resume the control connection's session.
+    static const unsigned char sessionContext[] = "vostrine";
+    SSL_CTX_set_session_id_context(made, sessionContext, sizeof sessionContext - 1);
+    SSL_CTX_set_session_cache_mode(made, SSL_SESS_CACHE_SERVER);
+    if (SSL_CTX_use_certificate_chain_file(made, certificateFile.c_str()) != 1) {
+        *fault = certificateFile + ": " + OpenSslReason();
+    } else if (SSL_CTX_use_PrivateKey_file(made, key.c_str(), SSL_FILETYPE_PEM) != 1) {
+        *fault = key + ": " + OpenSslReason();
+    } else if (SSL_CTX_check_private_key(made) != 1) {
+        *fault = key + ": " + OpenSslReason();
+    } else {
+        context = made;
+        return true;
+    }
+    SSL_CTX_free(made);
+    return false;
+}
+
+bool TlsReady() { return context != nullptr; }
+
+TlsStream::~TlsStream() { SSL_free(AsSsl(Ssl)); }
+
+NetStatus TlsStream::Handshake(std::unique_ptr<TlsStream>* stream, int fd, NetWaits waits, std::string* reason) {
+    if (!*stream) {
+        SSL* ssl = SSL_new(context);
+        if (ssl == nullptr || SSL_set_fd(ssl, fd) != 1) {
+            SSL_free(ssl);
+            *reason = OpenSslReason();
+            return NetStatus::Failed;
+        }
+        stream->reset(new TlsStream);
+        (*stream)->Ssl = ssl;
+    }
+    SSL* ssl = AsSsl((*stream)->Ssl);
+    for (;;) {
+        ERR_clear_error();
+        int result = SSL_accept(ssl);
+        if (result == 1) return NetStatus::Ok;
+        NetStatus waited = WaitForTls(ssl, result, fd, waits, reason);
+        if (waited == NetStatus::Ended) {
+            *reason = "the client closed the connection during the handshake";
+            return NetStatus::Failed;
+        }
+        if (waited != NetStatus::Ok) return waited;
+    }
+}
+
+bool TlsStream::Resumed() const { return SSL_session_reused(AsSsl(Ssl)) == 1; }
+
+NetResult TlsStream::Read(int fd, void* buffer, size_t size, NetWaits waits) {
+    SSL* ssl = AsSsl(Ssl);
+    for (;;) {
+        size_t got = 0;
+        ERR_clear_error();
+        int result = SSL_read_ex(ssl, buffer, size, &got);
+        if (result == 1) return NetResult{NetStatus::Ok, got, 0};
+        NetStatus waited = WaitForTls(ssl, result, fd, waits, nullptr);
+        if (waited == NetStatus::Ended) return NetResult{NetStatus::Ended, 0, 0};
+        if (waited != NetStatus::Ok) return NetResult{waited, 0, 0};
+    }
+}
+
+NetResult TlsStream::WriteAll(int fd, const void* data, size_t length, NetWaits waits) {
+    SSL* ssl = AsSsl(Ssl);
+    const char* next = static_cast<const char*>(data);
+    size_t total = length;
+    while (length > 0) {
+        size_t written = 0;
+        ERR_clear_error();
+        int result = SSL_write_ex(ssl, next, length, &written);
+        if (result == 1) {
+            next += written;
+            length -= written;
+            continue;
+        }
+        NetStatus waited = WaitForTls(ssl, result, fd, waits, nullptr);
+        if (waited == NetStatus::Ended) waited = NetStatus::Failed;
+        if (waited != NetStatus::Ok) return NetResult{waited, total - length, 0};
+    }
+    return NetResult{NetStatus::Ok, total, 0};
+}
+
+void TlsStream::Shutdown(int fd) {
+    (void)fd;
+    ERR_clear_error();
+    SSL_shutdown(AsSsl(Ssl));  // queues and sends the alert; the socket's close follows
+    ERR_clear_error();
+}
+
+#else  // built without OpenSSL
+
+bool TlsAvailable() { return false; }
+bool TlsSetUp(const std::string&, const std::string&, std::string* fault) {
+    *fault = "this vostrine was built without OpenSSL";
+    return false;
+}
+bool TlsReady() { return false; }
+TlsStream::~TlsStream() {}
+NetStatus TlsStream::Handshake(std::unique_ptr<TlsStream>*, int, NetWaits, std::string* reason) {
+    *reason = "no TLS";
+    return NetStatus::Failed;
+}
+bool TlsStream::Resumed() const { return false; }
+NetResult TlsStream::Read(int, void*, size_t, NetWaits) { return NetResult{NetStatus::Failed, 0, 0}; }
+NetResult TlsStream::WriteAll(int, const void*, size_t, NetWaits) { return NetResult{NetStatus::Failed, 0, 0}; }
+void TlsStream::Shutdown(int) {}
+
+#endif

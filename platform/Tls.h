@@ -1,0 +1,48 @@
+// TLS for FTPS (RFC 4217), the one place that talks to OpenSSL: the server's
+// certificate, loaded once, and a TLS stream per protected connection. TLS
+// 1.2 and 1.3 only, OpenSSL's default secure ciphers, no compression, no
+// renegotiation. A build without OpenSSL has no TLS: TlsAvailable() says so.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "platform/Net.h"
+
+bool TlsAvailable();
+
+// Loads the certificate chain and its private key (from keyFile, or from the
+// certificate file when keyFile is empty). False, with *fault saying which
+// file and OpenSSL's reason, when either cannot be used.
+bool TlsSetUp(const std::string& certificateFile, const std::string& keyFile, std::string* fault);
+// Whether a certificate was loaded: AUTH TLS is offered only then.
+bool TlsReady();
+
+// The TLS side of one connection, as the server. Made by a handshake, used
+// by the Channel that owns the socket.
+class TlsStream {
+public:
+    ~TlsStream();
+    TlsStream(const TlsStream&) = delete;
+    TlsStream& operator=(const TlsStream&) = delete;
+
+    // Runs (or goes on with) the server handshake on fd: Ok, Failed (with
+    // OpenSSL's reason in *reason), Woken, or Interrupted when waits.Watch
+    // turned readable: call again to go on.
+    static NetStatus Handshake(std::unique_ptr<TlsStream>* stream, int fd, NetWaits waits, std::string* reason);
+
+    // Whether the handshake resumed an earlier session (as a data connection
+    // resumes its control connection's).
+    bool Resumed() const;
+
+    // As NetReceive and NetSendAll, through TLS.
+    NetResult Read(int fd, void* buffer, size_t size, NetWaits waits);
+    NetResult WriteAll(int fd, const void* data, size_t length, NetWaits waits);
+    // Sends the closing alert, so that the peer sees a clean end (it does not wait for the peer's).
+    void Shutdown(int fd);
+
+private:
+    TlsStream() = default;
+    void* Ssl = nullptr;
+};
