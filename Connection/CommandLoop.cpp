@@ -21,6 +21,7 @@ bool ConnectionGoesOn(const Session& session) { return FTPOK && session.Serving(
 
 // Runs the lines that arrived while a transfer went on, in order.
 void RunLaterLines(Session& session) {
+    session.ControlFull = false;
     ControlInput& input = session.Input;
     for (size_t i = 0; i < input.Later.size() && ConnectionGoesOn(session); ++i) {
         if (input.Later[i].TooLong) Reply(session, Replies::SyntaxError);
@@ -69,11 +70,10 @@ void RunCommandLine(Session& session, std::string_view line) {
         return;
     }
     if (session.Record.State.load() == StateLoggedOut) {
-        // Before login only USER and PASS count as activity: the idle limit
-        // ends a connection that never logs in.
-        if (row->Flags & BeforeLogin) {
-            if (row->Flags & CountsAsActivity) session.Record.TickCount = 0;
-        } else if (!(extended && (row->Flags & BeforeLoginExtended))) {
+        // SECURITY: before a login nothing counts as activity (a successful
+        // PASS does): the idle limit ends a connection that never logs in,
+        // however many USER or PASS it sends.
+        if (!(row->Flags & BeforeLogin) && !(extended && (row->Flags & BeforeLoginExtended))) {
             Reply(session, Replies::PleaseLogin);
             return;
         }
@@ -86,13 +86,28 @@ void RunCommandLine(Session& session, std::string_view line) {
 
 bool HearDuringTransfer(Session& session) {
     ControlInput& input = session.Input;
-    NetResult got = session.Control.Read(input.Free(), input.FreeSize(), session.WakeFd);
-    if (got.Status == NetStatus::Woken) return false;
-    if (!got.Ok()) {
-        session.ControlEnded = true;  // nothing more to hear; the transfer goes on
+    if (input.FreeSize() == 0) {
+        session.ControlFull = true;  // the client waits until the transfer ends
         return true;
     }
+    NetResult got = session.Control.Read(input.Free(), input.FreeSize(), session.WakeFd);
+    if (got.Status == NetStatus::Woken) return false;
+    if (got.Status == NetStatus::Ended) {
+        // A client that pipelined its commands and closed its side still gets
+        // its file and its replies; one with nothing left to ask has gone.
+        session.ControlEnded = true;
+        bool waiting = !input.Later.empty() ||
+                       std::memchr(input.Buffer + input.Start, '\n', input.Held - input.Start) != nullptr;
+        if (waiting) return true;
+    }
+    if (!got.Ok()) {
+        // SECURITY: a client that vanishes ends its transfer and its connection
+        // at once: an abandoned transfer does not hold the slot.
+        Quit(session.Slot, session.Generation);
+        return false;
+    }
     input.Received(got.Count);
+    if (!Extended()) return true;  // the lines wait for the transfer's end
     for (;;) {
         std::string_view line;
         LineStatus status = TakeLine(input, &line);

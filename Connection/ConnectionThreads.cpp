@@ -13,6 +13,7 @@
 #include "core/Slots.h"
 #include "platform/Net.h"
 #include "platform/System.h"
+#include "platform/Tls.h"
 
 namespace {
 
@@ -56,6 +57,9 @@ void ConnectionThread(ConnectionStart start) {
         connectionArrived.wait(hold, [] { return !arrivedConnections.empty() || threadsEnd; });
         --idleThreads;
         if (arrivedConnections.empty()) {  // shutdown
+            hold.unlock();
+            TlsThreadEnd();  // before shutdown may go on to the program's end
+            hold.lock();
             --connectionThreads;
             threadDetached.notify_all();
             return;
@@ -83,11 +87,35 @@ int FindSlot() {
     return count;
 }
 
+// Under SlotLock: how many connections in use come from the address.
+int ConnectionsFromLocked(const NetAddress& peer) {
+    int count = ConnectionCount.load();
+    int from = 0;
+    for (int i = 0; i < count; ++i)
+        if (Connection[i]->InUsed.load() != 0 && SameHost(Connection[i]->Peer, peer)) ++from;
+    return from;
+}
+
+// Sends a refusal line to a socket nobody will serve, and closes it.
+void Refuse(int socket, std::string_view text) {
+    Descriptor refused(socket);
+    ConsoleEchoSent(socket, text);
+    if (!NetSendAll(socket, text.data(), text.size(), -1).Ok()) ConsoleText("Send Error\r\n");
+    NetShutdownReceive(socket);
+}
+
 }  // namespace
 
-int CreateConnection(int serverIndex, int socket) {
+int CreateConnection(int serverIndex, int socket, const NetAddress& peer) {
     int wakeFd = WakeCreate();
     std::unique_lock<std::mutex> hold(SlotLock);
+    // SECURITY: one address may not take every slot (--max-per-address).
+    if (Options.MaxPerAddress > 0 && ConnectionsFromLocked(peer) >= Options.MaxPerAddress) {
+        hold.unlock();
+        WakeClose(wakeFd);
+        Refuse(socket, Replies::TooManyFromAddress);
+        return -1;
+    }
     int slot = wakeFd < 0 ? -1 : FindSlot();
     if (slot < 0) {
         hold.unlock();
@@ -104,6 +132,7 @@ int CreateConnection(int serverIndex, int socket) {
     record.TickCount = 0;
     record.DataSocket = NoSocket;
     record.PassiveMode = 0;
+    record.Peer = peer;
     if (++record.Generation == AnyGeneration) ++record.Generation;
     record.WakeFd = wakeFd;
     record.Attached = true;
@@ -132,13 +161,7 @@ int CreateConnection(int serverIndex, int socket) {
     return slot;
 }
 
-void RefuseConnection(int socket) {
-    Descriptor refused(socket);
-    std::string_view text = Extended() ? Replies::TooManyUsersLine : Replies::TooManyUsers;
-    ConsoleEchoSent(socket, text);
-    if (!NetSendAll(socket, text.data(), text.size(), -1).Ok()) ConsoleText("Send Error\r\n");
-    NetShutdownReceive(socket);
-}
+void RefuseConnection(int socket) { Refuse(socket, Extended() ? Replies::TooManyUsersLine : Replies::TooManyUsers); }
 
 void EndAllConnections() {
     QuitEveryConnection();

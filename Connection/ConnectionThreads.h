@@ -8,10 +8,12 @@
 // thread never writes into a newer connection's record.
 #pragma once
 
+#include "platform/Address.h"
+
 // Takes a slot for an accepted socket of Server[serverIndex] and starts its
 // thread. Returns the slot index, or -1 when the connection was refused (every
 // slot busy, or no thread); the socket is then answered and closed.
-int CreateConnection(int serverIndex, int socket);
+int CreateConnection(int serverIndex, int socket, const NetAddress& peer = NetAddress{});
 
 // Answers an accepted socket that cannot be served with the refusal line and closes it.
 void RefuseConnection(int socket);

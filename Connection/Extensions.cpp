@@ -11,6 +11,7 @@
 #include "FileSystem/Paths.h"
 #include "core/Log.h"
 #include "core/Records.h"
+#include "platform/Beneath.h"
 #include "platform/Files.h"
 #include "platform/Tls.h"
 
@@ -33,9 +34,8 @@ std::string_view FirstWord(std::string_view argument, std::string_view* rest) {
 
 // Sends the status of a path: its LIST lines between a 213 first and last line.
 void PathStatus(Session& session, const char* argument) {
-    char path[PathSize];
-    if (!BuildLocalPath(session.Root, session.Record.LocalDirectory, argument, path, sizeof path) ||
-        PathKindOf(path) == PathKind::Missing) {
+    ClientPath path(session, argument);
+    if (!path.Valid || KindBeneath(path.Path) == PathKind::Missing) {
         Reply(session, Replies::NoSuchPath);
         return;
     }
@@ -46,10 +46,10 @@ void PathStatus(Session& session, const char* argument) {
     ListingFormat format;
     format.Style = ListingStyle::Long;
     format.Now = NowSeconds();
-    DirectoryReader reader(path);
+    DirectoryReader reader(OpenDirectoryBeneath(path.Path));
     if (!reader.IsOpen()) {
         DirectoryEntry entry;
-        if (PathInfo(path, &entry)) BuildUnit(listing, format, entry, argument);
+        if (InfoBeneath(path.Path, &entry) && !entry.IsDirectory) BuildUnit(listing, format, entry, argument);
         if (listing.Used > 0) Reply(session, std::string_view(text, listing.Used));
     } else {
         for (bool more = true; more;) {

@@ -12,19 +12,8 @@
 #include "FileSystem/Paths.h"
 #include "core/Log.h"
 #include "core/Records.h"
+#include "platform/Beneath.h"
 #include "platform/Files.h"
-
-namespace {
-
-// The local path of an argument, kept below the account's root.
-struct LocalPath {
-    char Text[PathSize];
-    bool Valid;
-    LocalPath(const Session& session, const char* argument)
-        : Valid(BuildLocalPath(session.Root, session.Record.LocalDirectory, argument, Text, sizeof Text)) {}
-};
-
-}  // namespace
 
 void CommandCwd(Session& session, char* argument) {
     ConnectionRecord& record = session.Record;
@@ -32,8 +21,12 @@ void CommandCwd(Session& session, char* argument) {
     std::memcpy(from.Local, record.LocalDirectory, sizeof from.Local);
     std::memcpy(from.Current, record.CurrentDirectory, sizeof from.Current);
     DirectoryTexts to;
-    bool moved = Extended() ? ChangeDirectoryNormalised(session.Root, from, argument[0] ? argument : "/", &to)
-                            : ChangeDirectory(session.Root, from, argument, &to);
+    Descriptor root = RootOpen(session.Root);
+    auto isDirectory = [&](const char* local) {
+        return KindBeneath({root.Get(), BelowRootText(local, session.Root)}) == PathKind::Directory;
+    };
+    bool moved = Extended() ? ChangeDirectoryNormalised(session.Root, from, argument[0] ? argument : "/", &to, isDirectory)
+                            : ChangeDirectory(session.Root, from, argument, &to, isDirectory);
     if (!moved) {
         ReplyWith(session, Replies::CwdFailedPrefix, argument, Replies::CwdFailedSuffix);
         return;
@@ -55,8 +48,9 @@ void CommandCdup(Session& session, char*) {
 }
 
 void CommandSize(Session& session, char* argument) {
-    LocalPath path(session, argument);
-    int64_t size = path.Valid ? FileSize(path.Text) : -1;
+    ClientPath path(session, argument);
+    int64_t size = -1;
+    if (path.Valid) OpenReadBeneath(path.Path, &size);  // a readable regular file only
     if (size < 0) {
         if (path.Valid) ConsolePrintf("%s\r\n", path.Text);
         Reply(session, Replies::SizeNotFound);
@@ -68,26 +62,25 @@ void CommandSize(Session& session, char* argument) {
 }
 
 void CommandDele(Session& session, char* argument) {
-    LocalPath path(session, argument);
-    if (path.Valid && FileRemove(path.Text))
+    ClientPath path(session, argument);
+    if (path.Valid && RemoveFileBeneath(path.Path))
         ReplyWith(session, Replies::DeletedPrefix, argument, Replies::DeletedSuffix);
     else
         Reply(session, Replies::FileNotFound);
 }
 
 void CommandRmd(Session& session, char* argument) {
-    LocalPath path(session, argument);
+    ClientPath path(session, argument);
     // The account's root itself is never removed, even when empty.
-    bool isRoot = path.Valid && std::strcmp(path.Text, session.Root) == 0;
-    if (path.Valid && !isRoot && DirectoryRemove(path.Text))
+    if (path.Valid && RemoveDirectoryBeneath(path.Path))
         Reply(session, Replies::DirectoryDeleted);
     else
         Reply(session, Replies::DirectoryNotFound);
 }
 
 void CommandMkd(Session& session, char* argument) {
-    LocalPath path(session, argument);
-    if (!path.Valid || !DirectoryCreate(path.Text)) {
+    ClientPath path(session, argument);
+    if (!path.Valid || !CreateDirectoryBeneath(path.Path)) {
         Reply(session, Replies::DirectoryCreateFailed);
         return;
     }
@@ -100,8 +93,8 @@ void CommandMkd(Session& session, char* argument) {
 void CommandRnfr(Session& session, char* argument) {
     // SECURITY: a name that would not fit the stored rename source is refused, not cut.
     bool fits = std::strlen(argument) < sizeof session.RenameFrom;
-    LocalPath path(session, argument);
-    if (fits && path.Valid && PathKindOf(path.Text) != PathKind::Missing) {
+    ClientPath path(session, argument);
+    if (fits && path.Valid && ExistsBeneath(path.Path)) {
         std::strcpy(session.RenameFrom, argument);
         Reply(session, Replies::RenameReady);
     } else {
@@ -115,10 +108,10 @@ void CommandRnto(Session& session, char* argument) {
         return;
     }
     // The stored name is joined to the directory current now, at RNTO.
-    LocalPath target(session, argument);
-    LocalPath source(session, session.RenameFrom);
+    ClientPath target(session, argument);
+    ClientPath source(session, session.RenameFrom);
     // A target that exists is never replaced: its bytes would be lost.
-    if (target.Valid && source.Valid && PathRenameNoReplace(source.Text, target.Text))
+    if (target.Valid && source.Valid && RenameBeneath(source.Path, target.Path))
         Reply(session, Replies::Renamed);
     else
         Reply(session, Replies::RenameFailed);
@@ -127,15 +120,15 @@ void CommandRnto(Session& session, char* argument) {
 namespace {
 
 // Whether a regular file is at the path; what stat says of it goes to *entry.
-bool RegularFile(const LocalPath& path, DirectoryEntry* entry) {
-    return path.Valid && PathInfo(path.Text, entry) && entry->Kind == FileKind::File;
+bool RegularFile(const ClientPath& path, DirectoryEntry* entry) {
+    return path.Valid && InfoBeneath(path.Path, entry) && entry->Kind == FileKind::File;
 }
 
 }  // namespace
 
 void CommandMdtm(Session& session, char* argument) {
     DirectoryEntry entry;
-    if (!RegularFile(LocalPath(session, argument), &entry)) {
+    if (!RegularFile(ClientPath(session, argument), &entry)) {
         Reply(session, Replies::FileNotFound);
         return;
     }
@@ -154,13 +147,13 @@ void CommandMfmt(Session& session, char* argument) {
         return;
     }
     const char* name = blank + 1;
-    LocalPath path(session, name);
+    ClientPath path(session, name);
     DirectoryEntry entry;
     if (!RegularFile(path, &entry)) {
         Reply(session, Replies::FileNotFound);
         return;
     }
-    if (!PathSetModifyTime(path.Text, moment)) {
+    if (!SetModifyTimeBeneath(path.Path, moment)) {
         Reply(session, Replies::ModifySetFailed);
         return;
     }
@@ -173,9 +166,9 @@ void CommandMfmt(Session& session, char* argument) {
 
 void CommandMlst(Session& session, char* argument) {
     std::string_view name = argument[0] != '\0' ? std::string_view(argument) : session.Record.CurrentDirectory;
-    LocalPath path(session, argument);
+    ClientPath path(session, argument);
     DirectoryEntry entry;
-    if (!path.Valid || !PathInfo(path.Text, &entry)) {
+    if (!path.Valid || !InfoBeneath(path.Path, &entry)) {
         Reply(session, Replies::NoSuchPath);
         return;
     }
@@ -217,6 +210,6 @@ void CommandSite(Session& session, char* argument) {
         Reply(session, Replies::ArgumentSyntax);
         return;
     }
-    LocalPath path(session, rest.data() + digits + 1);
-    Reply(session, path.Valid && PathChangeMode(path.Text, mode) ? Replies::ChmodOk : Replies::ChmodFailed);
+    ClientPath path(session, rest.data() + digits + 1);
+    Reply(session, path.Valid && ChangeModeBeneath(path.Path, mode) ? Replies::ChmodOk : Replies::ChmodFailed);
 }

@@ -93,7 +93,8 @@ void CommandPass(Session& session, char* argument) {
             // Already counted as this account: a new PASS only starts over at the root.
         } else if (user.OnlineConnections.load() >= user.MaxConnections) {
             outcome = Replies::TooManyPeople;
-        } else if (user.DirectoryCount < 1) {
+        } else if (user.DirectoryCount < 1 || user.Directories[0]->Path[0] == '\0') {
+            // SECURITY: an empty root would make every path absolute.
             outcome = Replies::NoHomeDirectory;
         } else {
             user.OnlineConnections++;
@@ -106,6 +107,7 @@ void CommandPass(Session& session, char* argument) {
         }
     }
     LogAttempt(session, outcome == Replies::LoggedIn);
+    if (outcome == Replies::LoggedIn) record.TickCount = 0;  // the first command that counts as activity
     Reply(session, outcome);
 }
 

@@ -13,6 +13,8 @@ using Text = std::string_view;
 // Listener
 constexpr Text TooManyUsers = "502 Too many users on this server.\n";
 
+constexpr Text TooManyFromAddress = "421 Too many connections from your address.\r\n";
+
 // Command loop
 constexpr Text WelcomePrefix = "220 ", WelcomeSuffix = "\r\n";
 constexpr Text SyntaxError = "500 Syntax error, command unrecognized.\r\n";

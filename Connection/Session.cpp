@@ -64,3 +64,9 @@ std::string_view QuotePath(std::string_view path, char (&buffer)[ReplySize]) {
     }
     return std::string_view(buffer, length);
 }
+
+ClientPath::ClientPath(const Session& session, const char* argument)
+    : Built(BuildLocalPath(session.Root, session.Record.LocalDirectory, argument, Text, sizeof Text)),
+      RootFd(Built ? RootOpen(session.Root) : Descriptor()),
+      Path{RootFd.Get(), Built ? BelowRootText(Text, session.Root) : ""},
+      Valid(Built && RootFd.IsOpen()) {}

@@ -14,6 +14,7 @@
 #include "FileSystem/Paths.h"
 #include "core/Options.h"
 #include "core/Records.h"
+#include "platform/Beneath.h"
 #include "platform/Channel.h"
 #include "platform/Net.h"
 
@@ -55,6 +56,8 @@ struct Session {
     bool AbortRequested = false;
     int64_t StartedAt = -1;  // when the file's bytes began to move (ms, steady clock); -1 before
     bool ControlEnded = false;  // the client closed its side of the control connection
+    bool ControlFull = false;   // no room left for what the client sends during this transfer
+    int64_t DataDeadline = 0;   // while the data connection is being made: when to give up
 
     // The control connection's two addresses, learnt at its first PORT or PASV.
     bool AddressesKnown = false;
@@ -80,11 +83,12 @@ struct Session {
     // Whether the slot still serves this connection: once another thread
     // ended it, nothing more goes out on it.
     bool Serving() const { return Record.InUsed.load() != 0; }
-    // What a transfer's waits watch: the wake event, and with the extensions
-    // the control connection, so that ABOR and STAT are heard during it.
+    // What a transfer's waits watch: the wake event, and the control
+    // connection, so that a client that vanishes ends the transfer at once
+    // and, with the extensions, ABOR and STAT are heard during it.
     NetWaits TransferWaits() const {
-        bool watch = Extended() && !ControlEnded && Input.LaterBytes < LaterLimit;
-        return NetWaits(WakeFd, watch ? Control.Fd() : -1);
+        bool watch = !ControlEnded && !ControlFull && Input.LaterBytes < LaterLimit;
+        return NetWaits(WakeFd, watch ? Control.Fd() : -1, DataDeadline);
     }
 };
 
@@ -110,3 +114,17 @@ bool KnowAddresses(Session& session);
 // A text for a reply with every double quote doubled (RFC 959's way of
 // quoting a path); cut to the reply buffer's room.
 std::string_view QuotePath(std::string_view path, char (&buffer)[ReplySize]);
+
+// A client's path as the file system takes it: its text (the account's root
+// and the path below it, as the console shows it), and the path below the
+// root, which is resolved beneath the root's directory, opened for this
+// command. Not Valid when the name climbs above the root, does not fit, or
+// the root cannot be opened.
+struct ClientPath {
+    char Text[PathSize];
+    bool Built;  // the name stays below the root and fits
+    Descriptor RootFd;
+    Beneath Path;
+    bool Valid;  // built, and the root is open
+    ClientPath(const Session& session, const char* argument);
+};

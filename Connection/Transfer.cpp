@@ -17,11 +17,15 @@
 #include "core/Log.h"
 #include "core/LogFiles.h"
 #include "core/Records.h"
+#include "platform/Beneath.h"
 #include "platform/Files.h"
 #include "platform/Net.h"
 #include "core/Options.h"
 
 namespace {
+
+constexpr int64_t PassiveWait = 60 * 1000;  // milliseconds
+constexpr int64_t ActiveWait = 30 * 1000;
 
 // Sets a transfer state for the length of a transfer, then back to logged in.
 struct TransferState {
@@ -37,6 +41,7 @@ struct TransferScope {
     explicit TransferScope(Session& session) : Of(session) {
         Of.Transferring = true;
         Of.Moved = 0;
+        Of.ControlFull = false;
     }
     ~TransferScope() {
         Of.Transferring = false;
@@ -64,6 +69,13 @@ bool GoOn(Session& session) { return HearDuringTransfer(session); }
 // Makes the data connection as PORT or PASV set it up; the record shows its
 // socket. Returns nothing when it is made, else the final reply.
 Replies::Text OpenDataConnection(Session& session) {
+    // A passive port nobody connects to is given up after a minute, a
+    // connection to the client that cannot be made after half of one.
+    session.DataDeadline = MonotonicMilliseconds() + (session.Endpoint.Passive ? PassiveWait : ActiveWait);
+    struct Deadline {
+        Session& Of;
+        ~Deadline() { Of.DataDeadline = 0; }
+    } clear{session};
     Descriptor data;
     for (;;) {
         DataStatus status = ConnectDataSocket(session.Endpoint, session.PeerAddress, session.TransferWaits(), &data);
@@ -104,10 +116,6 @@ bool RefusedInClear(Session& session) {
     return true;
 }
 
-bool LocalPathOf(const Session& session, const char* argument, char (&path)[PathSize]) {
-    return BuildLocalPath(session.Root, session.Record.LocalDirectory, argument, path, sizeof path);
-}
-
 // Sends a text on the data connection whole, echoed on the console first.
 bool SendOnData(Session& session, std::string_view text) {
     ConsoleEchoSent(session.Data.Fd(), text);
@@ -142,14 +150,15 @@ bool SendListing(Session& session, ListingText& listing) {
 // Sends the listing of a directory, or the line of a single file, or nothing
 // where nothing is. A directory of any size goes out in pieces of the buffer;
 // an empty listing is one empty piece.
-bool SendListingOf(Session& session, const char* path, const char* name, const ListingFormat& format) {
+bool SendListingOf(Session& session, const ClientPath& path, const char* name, const ListingFormat& format) {
     char text[ListingSize];
     ListingText listing{text, sizeof text};
     text[0] = '\0';
-    DirectoryReader reader(path);
+    DirectoryReader reader(OpenDirectoryBeneath(path.Path));
     if (!reader.IsOpen()) {
+        // A file gets its line; a directory that cannot be read lists as nothing.
         DirectoryEntry entry;
-        if (PathInfo(path, &entry)) BuildUnit(listing, format, entry, name);
+        if (InfoBeneath(path.Path, &entry) && !entry.IsDirectory) BuildUnit(listing, format, entry, name);
         return SendListing(session, listing);
     }
     bool sentAny = false;
@@ -175,11 +184,12 @@ ListingFormat FormatFor(const Session& session, ListingStyle style) {
 
 Replies::Text List(Session& session, const char* argument, ListingStyle style) {
     const char* name = style == ListingStyle::Facts ? argument : ListTarget(argument);
-    char path[PathSize];
-    if (!LocalPathOf(session, name, path)) return Extended() ? Replies::NoSuchPath : Replies::FileNotFound;
+    ClientPath path(session, name);
+    if (!path.Built) return Extended() ? Replies::NoSuchPath : Replies::FileNotFound;  // above the root, or too long
     if (Extended()) {
         // A listing of nothing is an error, not an empty listing; MLSD lists directories only.
-        PathKind kind = PathKindOf(path);
+        PathKind kind = path.Valid ? KindBeneath(path.Path) : PathKind::Missing;
+        if (kind == PathKind::Directory && !OpenDirectoryBeneath(path.Path).IsOpen()) kind = PathKind::Missing;
         if (kind == PathKind::Missing) return Replies::NoSuchPath;
         if (style == ListingStyle::Facts && kind != PathKind::Directory) return Replies::NotADirectory;
     }
@@ -219,11 +229,11 @@ Replies::Text Retrieve(Session& session, const char* argument) {
     TransferScope scope(session);
     int64_t offset = session.RestartOffset;
     if (Replies::Text failed = OpenDataConnection(session); !failed.empty()) return failed;
-    char path[PathSize];
-    if (!LocalPathOf(session, argument, path)) return Replies::FileNotFound;
+    ClientPath path(session, argument);
+    if (!path.Built) return Replies::FileNotFound;
     int64_t size = 0;
-    Descriptor file = FileOpenRead(path, &size);
-    if (!file.IsOpen() && PathKindOf(path) == PathKind::Missing) return Replies::FileNotFound;
+    Descriptor file = path.Valid ? OpenReadBeneath(path.Path, &size) : Descriptor();
+    if (!file.IsOpen() && (!path.Valid || KindBeneath(path.Path) == PathKind::Missing)) return Replies::FileNotFound;
     if (file.IsOpen() && offset > size) return Replies::RestBeyondEnd;
     bool ascii = session.Type == TransferType::Ascii;
     TransferState sending(session.Record, StateSending);
@@ -242,7 +252,9 @@ Replies::Text Retrieve(Session& session, const char* argument) {
     while (sent < size) {
         NetResult moved = NetSendFile(session.Data.Fd(), file.Get(), &sent, static_cast<size_t>(size - sent),
                                       session.TransferWaits());
-        if (moved.Status == NetStatus::Ended) break;
+        // A file that shrank ends the transfer at its new end, but the client
+        // did not get the file it asked for.
+        if (moved.Status == NetStatus::Ended) return Replies::CantReadFile;
         if (moved.Status == NetStatus::FileFailed) return Replies::CantReadFile;
         if (moved.Status == NetStatus::Interrupted && GoOn(session)) continue;
         if (!moved.Ok()) return Replies::TransferAborted;
@@ -302,15 +314,16 @@ Replies::Text Store(Session& session, const char* argument, StoreMode mode) {
     TransferScope scope(session);
     int64_t offset = mode == StoreMode::Append ? 0 : session.RestartOffset;
     if (Replies::Text failed = OpenDataConnection(session); !failed.empty()) return failed;
-    char path[PathSize];
-    if (!LocalPathOf(session, argument, path)) return Replies::CantCreateFile;
+    ClientPath path(session, argument);
+    if (!path.Built) return Replies::CantCreateFile;
     bool ascii = session.Type == TransferType::Ascii;
     TransferState receiving(session.Record, StateReceiving);
     Reply(session, ascii ? Replies::OpeningAscii : Replies::OpeningBinary);
     // REST keeps the bytes before its offset; APPE keeps the whole file.
-    Descriptor file = mode == StoreMode::Append ? FileOpenWrite(path, -1)
-                      : offset > 0              ? FileOpenWrite(path, offset)
-                                                : FileCreate(path);
+    Descriptor file = !path.Valid                ? Descriptor()
+                      : mode == StoreMode::Append ? OpenWriteBeneath(path.Path, -1)
+                      : offset > 0                ? OpenWriteBeneath(path.Path, offset)
+                                                  : CreateBeneath(path.Path);
     if (!file.IsOpen()) return Replies::CantCreateFile;
     if (Replies::Text failed = ProtectDataConnection(session); !failed.empty()) return failed;
     Started(session);

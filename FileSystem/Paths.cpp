@@ -54,7 +54,7 @@ std::string_view BelowRoot(std::string_view root, std::string_view local) {
 // name, the client's text currentBase + separator + name.
 bool MoveTo(std::string_view root, std::string_view resolvedBase, std::string_view localBase,
             std::string_view currentBase, std::string_view separator, std::string_view name, DirectoryTexts* to,
-            DirectoryTest isDirectory) {
+            const DirectoryTest& isDirectory) {
     char resolved[PathSize];
     if (!JoinBelowRoot(root, resolvedBase, name, resolved, sizeof resolved)) return false;
     if (!isDirectory(resolved)) return false;
@@ -75,8 +75,15 @@ bool JoinBelowRoot(std::string_view root, std::string_view base, std::string_vie
     return true;
 }
 
+const char* BelowRootText(const char* localPath, std::string_view root) {
+    const char* below = localPath + root.size();
+    while (*below == '/') ++below;
+    return below;
+}
+
 bool BuildLocalPath(std::string_view root, std::string_view localDirectory, std::string_view argument, char* buffer,
                     size_t size) {
+    if (root.empty()) return false;  // SECURITY: an empty root would make every path absolute
     std::string_view base = !argument.empty() && argument[0] == '/' ? std::string_view()
                                                                      : BelowRoot(root, localDirectory);
     return JoinBelowRoot(root, base, argument, buffer, size);
@@ -86,6 +93,7 @@ bool IsDirectory(const char* localPath) { return PathKindOf(localPath) == PathKi
 
 bool ChangeDirectory(std::string_view root, const DirectoryTexts& from, char* argument, DirectoryTexts* to,
                      DirectoryTest isDirectory) {
+    if (root.empty()) return false;
     std::replace(argument, argument + std::strlen(argument), '\\', '/');
     size_t length = std::strlen(argument);
     if (length > 0 && argument[length - 1] == '/') argument[--length] = '\0';
@@ -131,6 +139,7 @@ bool NormaliseClientPath(std::string_view base, std::string_view relative, char*
 
 bool ChangeDirectoryNormalised(std::string_view root, const DirectoryTexts& from, std::string_view argument,
                                DirectoryTexts* to, DirectoryTest isDirectory) {
+    if (root.empty()) return false;
     char name[PathSize];
     if (argument.size() >= sizeof name) return false;
     std::replace_copy(argument.begin(), argument.end(), name, '\\', '/');

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 constexpr size_t PathSize = 1024;  // a local path holds at most 1023 characters
@@ -28,7 +29,7 @@ struct DirectoryTexts {
     char Current[PathSize];
 };
 
-using DirectoryTest = bool (*)(const char* localPath);
+using DirectoryTest = std::function<bool(const char* localPath)>;
 bool IsDirectory(const char* localPath);  // asks the file system
 
 // Where CWD leads from `from`, for the account rooted at root. Rewrites the
@@ -52,6 +53,10 @@ bool ChangeDirectoryNormalised(std::string_view root, const DirectoryTexts& from
 // (itself absolute), "." and ".." resolved, ".." at "/" staying there. False
 // when the result does not fit size.
 bool NormaliseClientPath(std::string_view base, std::string_view relative, char* buffer, size_t size);
+
+// The part of a path built by BuildLocalPath that lies below the root:
+// without the root's text and the slashes after it ("" for the root itself).
+const char* BelowRootText(const char* localPath, std::string_view root);
 
 // 1 when something of the wanted kind (a directory, or anything else) is at path.
 int FileExists(const char* path, int wantDirectory);

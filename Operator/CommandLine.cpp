@@ -23,6 +23,7 @@ constexpr const char* Usage =
     "  --hide-passwords          PASS's argument and the password column shown as ****\n"
     "  --listen ADDRESS          listen on this local address only\n"
     "  --idle-timeout SECONDS    drop connections silent this long, 10 to 86400 (default 120)\n"
+    "  --max-per-address N       connections at once from one client address, 1 to 10000\n"
     "  --no-console              read no console input; run until SIGTERM or SIGINT\n"
     "  --tls-cert FILE           offer FTPS (AUTH TLS) with this PEM certificate chain\n"
     "  --tls-key FILE            its PEM private key (default: the certificate file)\n"
@@ -36,7 +37,7 @@ constexpr const char* Usage =
 enum OptionId {
     OptExtensions = 1000, OptPassiveAddress, OptPassivePorts, OptMaxConnections, OptXferlog, OptAuthLog,
     OptHidePasswords, OptListen, OptIdleTimeout, OptNoConsole, OptTlsCert, OptTlsKey, OptTlsRequired,
-    OptTlsAllowNew, OptHelp
+    OptTlsAllowNew, OptMaxPerAddress, OptHelp
 };
 
 constexpr option longOptions[] = {
@@ -54,6 +55,7 @@ constexpr option longOptions[] = {
     {"tls-key", required_argument, nullptr, OptTlsKey},
     {"tls-required", no_argument, nullptr, OptTlsRequired},
     {"tls-allow-new-data-sessions", no_argument, nullptr, OptTlsAllowNew},
+    {"max-per-address", required_argument, nullptr, OptMaxPerAddress},
     {"help", no_argument, nullptr, OptHelp},
     {nullptr, 0, nullptr, 0},
 };
@@ -133,6 +135,11 @@ CommandLineOutcome ReadProgramOptions(int argc, char** argv, ProgramOptions* opt
             case OptTlsKey: options->TlsKey = optarg; break;
             case OptTlsRequired: options->TlsRequired = true; break;
             case OptTlsAllowNew: options->TlsAllowNewDataSessions = true; break;
+            case OptMaxPerAddress:
+                if (!ReadNumber(optarg, 1, MostConnections, &number))
+                    return Refuse("--max-per-address needs a number from 1 to 10000, not", optarg);
+                options->MaxPerAddress = static_cast<int>(number);
+                break;
             case OptHelp: std::fputs(Usage, stdout); return CommandLineOutcome::Help;
             case ':': return Refuse("this option needs a value", argv[optind - 1]);
             default: return Refuse("unknown option", argv[optind - 1]);

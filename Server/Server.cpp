@@ -73,12 +73,13 @@ NetStatus AcceptConnections(int serverIndex, int listener, int* pause) {
     const ServerRecord& server = *Server[serverIndex];
     while (FTPOK) {
         Descriptor accepted;
-        NetStatus status = NetAccept(listener, StopEvent, &accepted, nullptr);
+        NetAddress peer;
+        NetStatus status = NetAccept(listener, StopEvent, &accepted, &peer);
         if (status != NetStatus::Ok) return status;
         *pause = FirstRestartPause;
         NetSendWithoutDelay(accepted.Get());  // a control connection: replies go out at once
         NetUrgentInline(accepted.Get());      // ABOR's Telnet synch stays in the stream
-        if (server.OnlineConnections.load() < server.MaxConnections) CreateConnection(serverIndex, accepted.Release());
+        if (server.OnlineConnections.load() < server.MaxConnections) CreateConnection(serverIndex, accepted.Release(), Unmapped(peer));
         else RefuseConnection(accepted.Release());
     }
     return NetStatus::Woken;

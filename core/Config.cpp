@@ -171,6 +171,8 @@ bool ReadUsers(ConfigFile& file, char* value) {
             user->MaxConnections = ReadNumber(file, value);
             if (!ReadDirectories(file, value, i, *user)) return false;
         }
+        if (user->DirectoryCount > 0 && user->Directories[0]->Path[0] == '\0')
+            ConsolePrintf("Config: user %d (%s) has an empty root directory: it cannot log in.\n", i, user->Name);
         User[i] = std::move(user);
         UserCount = i + 1;
     }

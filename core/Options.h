@@ -28,6 +28,7 @@ struct ProgramOptions {
     std::string TlsKey;                  // --tls-key FILE (default: the certificate file)
     bool TlsRequired = false;            // --tls-required: no login and no data in clear text
     bool TlsAllowNewDataSessions = false;  // --tls-allow-new-data-sessions
+    int MaxPerAddress = 0;               // --max-per-address N: connections from one client address (0: any)
 };
 
 extern ProgramOptions Options;

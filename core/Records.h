@@ -76,6 +76,7 @@ struct ConnectionRecord {
     std::atomic<int> DataSocket{-1};  // the open data or passive socket, -1 when none
     std::atomic<int16_t> PassiveMode{0};
     std::atomic<uint8_t> InUsed{0};   // 0xFF while the slot serves a connection
+    NetAddress Peer;                  // the client's address, under SlotLock
 
     // Slot bookkeeping, all under SlotLock.
     uint32_t Generation = 0;  // raised each time the slot is taken

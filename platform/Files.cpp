@@ -111,6 +111,12 @@ bool FileWriteAll(int fd, const void* data, size_t length) {
 
 DirectoryReader::DirectoryReader(const char* path) : Stream(opendir(path)) {}
 
+DirectoryReader::DirectoryReader(Descriptor directory) {
+    if (!directory.IsOpen()) return;
+    Stream = fdopendir(directory.Get());
+    if (Stream != nullptr) directory.Release();  // closedir closes it
+}
+
 DirectoryReader::~DirectoryReader() {
     if (Stream != nullptr) closedir(static_cast<DIR*>(Stream));
 }
@@ -125,6 +131,14 @@ bool DirectoryReader::Next(DirectoryEntry* entry) {
     if (fstatat(dirfd(directory), found->d_name, &info, 0) != 0)
         fstatat(dirfd(directory), found->d_name, &info, AT_SYMLINK_NOFOLLOW);
     entry->Name = found->d_name;
+    Describe(info, entry);
+    return true;
+}
+
+bool DescribeOpen(int fd, DirectoryEntry* entry) {
+    struct stat info;
+    if (fstat(fd, &info) != 0) return false;
+    entry->Name = "";
     Describe(info, entry);
     return true;
 }

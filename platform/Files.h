@@ -65,12 +65,15 @@ struct DirectoryEntry {
 
 // What stat says of a path (Name is left empty); false when nothing is there.
 bool PathInfo(const char* path, DirectoryEntry* info);
+// The same of an open descriptor.
+bool DescribeOpen(int fd, DirectoryEntry* info);
 
 // Walks the entries of one directory in the order the file system gives them,
 // "." and ".." included.
 struct DirectoryReader {
     void* Stream = nullptr;
     explicit DirectoryReader(const char* path);
+    explicit DirectoryReader(Descriptor directory);  // an open directory, which the reader then owns
     DirectoryReader(const DirectoryReader&) = delete;
     DirectoryReader& operator=(const DirectoryReader&) = delete;
     ~DirectoryReader();

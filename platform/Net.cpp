@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -19,7 +20,14 @@ namespace {
 NetStatus WaitFor(int fd, short events, NetWaits waits) {
     for (;;) {
         pollfd polled[3] = {{fd, events, 0}, {waits.Wake, POLLIN, 0}, {waits.Watch, POLLIN, 0}};
-        int ready = poll(polled, 3, -1);  // a negative descriptor is left out by poll itself
+        int timeout = -1;
+        if (waits.Deadline != 0) {
+            int64_t left = waits.Deadline - MonotonicMilliseconds();
+            if (left <= 0) return NetStatus::TimedOut;
+            timeout = static_cast<int>(left);
+        }
+        int ready = poll(polled, 3, timeout);  // a negative descriptor is left out by poll itself
+        if (ready == 0) return NetStatus::TimedOut;
         if (ready < 0) {
             if (errno == EINTR) continue;
             return NetStatus::Failed;
@@ -76,6 +84,12 @@ NetStatus BindOrListenStatus(bool done) {
 }
 
 }  // namespace
+
+int64_t MonotonicMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
 
 void DescriptorClose(int fd) {
     if (fd >= 0) close(fd);  // not retried on EINTR: Linux has released the descriptor already

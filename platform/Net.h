@@ -22,15 +22,22 @@ enum class NetStatus : uint8_t {
     Unsupported,   // the socket cannot be spliced (reported before anything moved)
     AddressInUse,  // bind or listen found the port taken
     Interrupted,   // the watched descriptor became readable first
+    TimedOut,      // the wait's deadline passed
 };
 
-// What a wait watches besides its socket: the wake event (-1: none) and a
-// descriptor whose readiness interrupts the wait (-1: none).
+// What a wait watches besides its socket: the wake event (-1: none), a
+// descriptor whose readiness interrupts the wait (-1: none), and a deadline
+// (MonotonicMilliseconds(), 0: none) after which it ends TimedOut.
 struct NetWaits {
     int Wake = -1;
     int Watch = -1;
-    NetWaits(int wake = -1, int watch = -1) : Wake(wake), Watch(watch) {}  // NOLINT: a wake event alone converts
+    int64_t Deadline = 0;
+    NetWaits(int wake = -1, int watch = -1, int64_t deadline = 0)  // NOLINT: a wake event alone converts
+        : Wake(wake), Watch(watch), Deadline(deadline) {}
 };
+
+// A steady clock in milliseconds, for deadlines.
+int64_t MonotonicMilliseconds();
 
 // A status, the bytes moved when there is a count to give, and the errno of
 // a failure, kept for diagnostics.

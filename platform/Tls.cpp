@@ -2,6 +2,7 @@
 
 #ifdef VOSTRINE_WITH_TLS
 
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
@@ -77,6 +78,10 @@ bool TlsSetUp(const std::string& certificateFile, const std::string& keyFile, st
 }
 
 bool TlsReady() { return context != nullptr; }
+
+void TlsThreadEnd() {
+    if (context != nullptr) OPENSSL_thread_stop();
+}
 
 TlsStream::~TlsStream() { SSL_free(AsSsl(Ssl)); }
 
@@ -155,6 +160,7 @@ bool TlsSetUp(const std::string&, const std::string&, std::string* fault) {
     return false;
 }
 bool TlsReady() { return false; }
+void TlsThreadEnd() {}
 TlsStream::~TlsStream() {}
 NetStatus TlsStream::Handshake(std::unique_ptr<TlsStream>*, int, NetWaits, std::string* reason) {
     *reason = "no TLS";

@@ -19,6 +19,10 @@ bool TlsSetUp(const std::string& certificateFile, const std::string& keyFile, st
 // Whether a certificate was loaded: AUTH TLS is offered only then.
 bool TlsReady();
 
+// Gives back what OpenSSL keeps for the calling thread; a thread that used
+// TLS calls it before it ends.
+void TlsThreadEnd();
+
 // The TLS side of one connection, as the server. Made by a handshake, used
 // by the Channel that owns the socket.
 class TlsStream {
