@@ -82,14 +82,57 @@ void ConsoleText(std::string_view text) {
 
 namespace {
 
+// The length of a valid UTF-8 sequence at the start of text (2 to 4 bytes),
+// or 0 when it is not one: overlong forms, surrogates and code points past
+// U+10FFFF are not.
+size_t Utf8Sequence(std::string_view text) {
+    auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    unsigned char first = byte(0);
+    size_t length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC2 ? 2 : 0;
+    if (length == 0 || first > 0xF4 || text.size() < length) return 0;
+    for (size_t i = 1; i < length; ++i)
+        if ((byte(i) & 0xC0) != 0x80) return 0;
+    unsigned char second = byte(1);
+    if ((first == 0xE0 && second < 0xA0) || (first == 0xED && second > 0x9F) || (first == 0xF0 && second < 0x90) ||
+        (first == 0xF4 && second > 0x8F))
+        return 0;
+    return length;
+}
+
+// SECURITY: what a client sent is shown, never obeyed, by the operator's
+// terminal: control bytes (below 0x20, and 0x7F) and bytes that are not
+// valid UTF-8 are written as \xNN. A CR LF pair ends a line and stays.
+// Calls out(text) for each piece of the escaped text.
+template <typename Out>
+void Escape(std::string_view text, Out out) {
+    static constexpr char Hex[] = "0123456789abcdef";
+    size_t plain = 0;  // the start of the run not yet given out
+    for (size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t keep = 0;
+        if (c >= 0x20 && c < 0x7F) keep = 1;
+        else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') keep = 2;
+        else if (c >= 0x80) keep = Utf8Sequence(text.substr(i));
+        if (keep > 0) {
+            i += keep;
+            continue;
+        }
+        out(text.substr(plain, i - plain));
+        char escaped[4] = {'\\', 'x', Hex[c >> 4], Hex[c & 15]};
+        out(std::string_view(escaped, 4));
+        plain = ++i;
+    }
+    out(text.substr(plain));
+}
+
 // Builds an echo line from its parts without printf, which costs more than
-// the rest of a short reply's path.
+// the rest of a short reply's path. The client's parts are escaped.
 void Echo(std::string_view mark, int socket, std::initializer_list<std::string_view> parts) {
     char small[512];  // most lines; a small stack keeps an idle connection's memory small
     char number[16];
     auto converted = std::to_chars(number, number + sizeof number, socket);
     size_t length = mark.size() + static_cast<size_t>(converted.ptr - number) + 1;
-    for (std::string_view part : parts) length += part.size();
+    for (std::string_view part : parts) Escape(part, [&](std::string_view piece) { length += piece.size(); });
     std::string large;
     char* line = small;
     if (length > sizeof small) {
@@ -104,7 +147,7 @@ void Echo(std::string_view mark, int socket, std::initializer_list<std::string_v
     add(mark);
     add(std::string_view(number, static_cast<size_t>(converted.ptr - number)));
     add(":");
-    for (std::string_view part : parts) add(part);
+    for (std::string_view part : parts) Escape(part, add);
     ConsoleText(std::string_view(line, used));
 }
 

@@ -198,8 +198,8 @@ class Vostrine:
         block = text.split("%s[%d]:\n" % (header, index), 1)[1]
         return int(re.search(r"\t%s:(-?\d+)\n" % name, block).group(1))
 
-    def wait_field(self, what, index, name, value):
-        wait_until(lambda: self.field(what, index, name) == value,
+    def wait_field(self, what, index, name, value, timeout=WAIT):
+        wait_until(lambda: self.field(what, index, name) == value, timeout,
                    what="%s[%d].%s == %d" % (what, index, name, value))
 
     def finish(self, timeout=WAIT):

@@ -20,6 +20,11 @@ class IdleTimeout(ServerTest):
                          files={"big.bin": b"z" * (48 * 1024 * 1024)})
         silent = self.connect(srv)
         refused = self.connect(srv)  # not logged in: its commands never pass the gate
+        pestering = self.connect(srv)  # not logged in either: USER does not count as activity
+        giving_up = self.connect(srv).login("alice", "secret")  # a passive port nobody connects to
+        giving_up.cmd("PASV")
+        giving_up.send("RETR big.bin\r\n")
+        gave_up_after = None
         active = self.connect(srv).login("alice", "secret")
         stalled = self.connect(srv).login("alice", "secret")
         stalled_data = stalled.pasv()
@@ -35,15 +40,22 @@ class IdleTimeout(ServerTest):
         next_command = started
         while time.monotonic() - started < 112:
             received += len(moving_data.recv(16384))  # a slow but steady download
+            if gave_up_after is None and not giving_up.closed(wait=0.01) and b"\n" in giving_up.pending:
+                self.assertEqual(giving_up.line(), b"425 Can't open data connection.\r\n")
+                gave_up_after = time.monotonic() - started
             if time.monotonic() >= next_command:
                 self.assertEqual(refused.cmd("PWD"), "530 Please login with USER and PASS.\r\n")
+                self.assertEqual(pestering.cmd("USER alice"), "331 Password required for alice\r\n")
+                if gave_up_after is not None:
+                    self.assertEqual(giving_up.cmd("NOOP"), "200 OK\r\n")  # the connection goes on
                 self.assertEqual(active.cmd("NOOP"), "200 OK\r\n")
                 for client in (silent, stalled, moving):
                     self.assertFalse(dropped(client))
                 next_command += 8
             time.sleep(0.25)
         deadline = started + 135
-        while not all(dropped(c) for c in (silent, refused, stalled)):
+        self.assertTrue(gave_up_after is not None and 55 < gave_up_after < 80, gave_up_after)
+        while not all(dropped(c) for c in (silent, refused, pestering, stalled)):
             self.assertLess(time.monotonic(), deadline, "idle clients not dropped in time")
             received += len(moving_data.recv(16384))
             time.sleep(0.25)
@@ -51,7 +63,7 @@ class IdleTimeout(ServerTest):
         self.assertGreater(received, 0)
         self.assertFalse(dropped(moving), "a transfer that moves is not idle")
         self.assertEqual(active.cmd("PWD"), "257 \"/\" is current directory.\r\n")
-        srv.wait_field("server", 0, "OnlineConnections", 2)
+        srv.wait_field("server", 0, "OnlineConnections", 3)  # active, moving and giving_up
 
 
 if __name__ == "__main__":
