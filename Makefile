@@ -5,7 +5,7 @@
 JOBS ?= 2
 CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all build run test build-plain build-asan build-tsan deps bench clean install uninstall
+.PHONY: all build run test build-plain build-asan build-tsan deps bench clean install uninstall fuzz soak
 
 # make install [PREFIX=/usr/local] [DESTDIR=...] [BUILD=build]
 PREFIX ?= /usr/local
@@ -30,6 +30,16 @@ deps:
 test: deps
 	@$(MAKE) --no-print-directory build-plain build-asan build-tsan
 	@tools/run-suites build build-asan build-tsan
+	@tools/run-fuzzers 5
+	@VOSTRINE_BIN=build/vostrine tests/soak/soak.py 20 50 > build/soak.log 2>&1 || { cat build/soak.log; exit 1; }
+	@echo "== soak: $$(grep resident build/soak.log)"
+
+# The fuzzers for two minutes each; the soak test for ten minutes.
+fuzz: deps
+	tools/run-fuzzers 120
+
+soak: build
+	VOSTRINE_BIN=build/vostrine tests/soak/soak.py 600 50
 
 # One build directory per flavour; the test binaries are built with each.
 build-plain:
@@ -61,4 +71,4 @@ uninstall:
 	-rmdir $(DOCDIR) 2>/dev/null
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz

@@ -77,7 +77,10 @@ void FormatLongDate(time_t moment, time_t now, char (&date)[13]) {
         std::snprintf(date, sizeof date, "Jan  1  1970");
         return;
     }
-    bool recent = moment <= now + 3600 && now - moment < SixMonths;  // as ls: no more than an hour ahead
+    // As ls: within six months before now, and no more than an hour ahead (in
+    // 128 bits: a file's time may be anything).
+    __int128 age = static_cast<__int128>(now) - moment;
+    bool recent = age >= -3600 && age < SixMonths;
     if (recent)
         std::snprintf(date, sizeof date, "%s %2d %02d:%02d", Months[calendar.tm_mon], calendar.tm_mday,
                       calendar.tm_hour, calendar.tm_min);

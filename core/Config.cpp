@@ -182,9 +182,14 @@ bool ReadUsers(ConfigFile& file, char* value) {
 }  // namespace
 
 bool LoadConfig(const char* path) {
-    ConfigFile file{std::fopen(path, "r"), 0};
-    if (file.File == nullptr) return false;
-    std::unique_ptr<FILE, int (*)(FILE*)> closer(file.File, std::fclose);
+    FILE* opened = std::fopen(path, "r");
+    if (opened == nullptr) return false;
+    std::unique_ptr<FILE, int (*)(FILE*)> closer(opened, std::fclose);
+    return LoadConfigFrom(opened);
+}
+
+bool LoadConfigFrom(FILE* stream) {
+    ConfigFile file{stream, 0};
     // A file that opens but cannot be read (a directory, say) is no configuration.
     int first = std::getc(file.File);
     if (std::ferror(file.File)) return false;

@@ -16,6 +16,8 @@ constexpr int ConfigValueSize = 256;  // a value holds at most 255 characters
 // Loads servers and users; false when the file cannot be read or is refused
 // (a console line then says why). Nothing stays loaded after a refusal.
 bool LoadConfig(const char* path);
+// The same from an open file, read from its current position.
+bool LoadConfigFrom(FILE* file);
 
 // Reads the next value into buffer (ConfigValueSize bytes) and returns its
 // length; 0 with an empty buffer for "NULL" and at the end of the file.
