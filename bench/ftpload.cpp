@@ -574,6 +574,7 @@ SSL_CTX* ClientContext() {
 int Sessions(char** argv);
 int Download(char** argv);
 int Upload(char** argv);
+int Idle(char** argv);
 
 int Tls(int argc, char** argv) {
 #ifdef FTPLOAD_TLS
@@ -582,7 +583,7 @@ int Tls(int argc, char** argv) {
         const char* Name;
         int Arguments;
         int (*Run)(char**);
-    } modes[] = {{"download", 4, Download}, {"upload", 5, Upload}, {"sessions", 7, Sessions}};
+    } modes[] = {{"download", 4, Download}, {"upload", 5, Upload}, {"sessions", 7, Sessions}, {"idle", 4, Idle}};
     for (const Mode& mode : modes)
         if (argc == mode.Arguments + 1 && std::strcmp(argv[0], mode.Name) == 0) return mode.Run(argv + 1);
 #else
