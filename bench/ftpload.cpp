@@ -173,6 +173,10 @@ SSL* StartTls(int fd, SSL_SESSION* resume) {
 void LinkClose(Link& link) {
 #ifdef FTPLOAD_TLS
     if (link.Ssl != nullptr) {
+        // A quiet end: a close_notify that cannot be sent any more (the server
+        // may have closed first) would otherwise mark the session, which the
+        // next data connection resumes, as not resumable.
+        SSL_set_quiet_shutdown(link.Ssl, 1);
         SSL_shutdown(link.Ssl);
         SSL_free(link.Ssl);
     }
@@ -294,7 +298,9 @@ Link DataLink(Control& control, int fd) {
     Link link{fd, nullptr};
 #ifdef FTPLOAD_TLS
     if (control.Channel.Ssl != nullptr) {
-        SSL_SESSION* session = SSL_get1_session(control.Channel.Ssl);
+        // A copy: whatever becomes of this connection's session, the control
+        // connection's stays resumable for the next data connection.
+        SSL_SESSION* session = SSL_SESSION_dup(SSL_get0_session(control.Channel.Ssl));
         link.Ssl = StartTls(fd, session);
         SSL_SESSION_free(session);
     }
@@ -309,39 +315,52 @@ bool Completed(Control& control) {
     return control.Line()[0] == '1' && control.Line().compare(0, 3, "226") == 0;
 }
 
+// Sends a transfer command and, under TLS, reads its preliminary reply before
+// the data connection's handshake, as clients do; true when the reply still
+// has to be read (plain connections read it with the final one).
+Link StartTransfer(Control& control, int fd, const std::string& command, bool* preliminaryPending) {
+    control.Send(command.data(), command.size());
+    *preliminaryPending = control.Channel.Ssl == nullptr;
+    if (!*preliminaryPending && control.Line()[0] != '1') Fail(command.c_str());
+    return DataLink(control, fd);
+}
+
+bool Finished(Control& control, bool preliminaryPending) {
+    if (preliminaryPending) return Completed(control);
+    return control.Line().compare(0, 3, "226") == 0;
+}
+
 // Downloads one file; returns its size.
 size_t Retrieve(Control& control, const char* name) {
     int fd = control.Passive();
-    std::string command = std::string("RETR ") + name + "\r\n";
-    control.Send(command.data(), command.size());
-    Link data = DataLink(control, fd);
+    bool pending;
+    Link data = StartTransfer(control, fd, std::string("RETR ") + name + "\r\n", &pending);
     size_t bytes = Drain(data);
     LinkClose(data);
-    if (!Completed(control)) Fail("RETR");
+    if (!Finished(control, pending)) Fail("RETR");
     return bytes;
 }
 
 void Store(Control& control, const char* name, size_t bytes) {
     int fd = control.Passive();
-    std::string command = std::string("STOR ") + name + "\r\n";
-    control.Send(command.data(), command.size());
-    Link data = DataLink(control, fd);
+    bool pending;
+    Link data = StartTransfer(control, fd, std::string("STOR ") + name + "\r\n", &pending);
     SendPattern(data, bytes);
 #ifdef FTPLOAD_TLS
     if (data.Ssl != nullptr) SSL_shutdown(data.Ssl);  // the end of the file, under TLS
 #endif
     shutdown(fd, SHUT_WR);
-    if (!Completed(control)) Fail("STOR");
+    if (!Finished(control, pending)) Fail("STOR");
     LinkClose(data);
 }
 
 void List(Control& control) {
     int fd = control.Passive();
-    control.Send("LIST\r\n", 6);
-    Link data = DataLink(control, fd);
+    bool pending;
+    Link data = StartTransfer(control, fd, "LIST\r\n", &pending);
     Drain(data);
     LinkClose(data);
-    if (!Completed(control)) Fail("LIST");
+    if (!Finished(control, pending)) Fail("LIST");
 }
 
 int Download(char** argv) {
