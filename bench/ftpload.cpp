@@ -192,7 +192,7 @@ struct Control {
 
     explicit Control(uint16_t port) : Fd(Connect(port)) {
         Channel.Fd = Fd;
-        Line();
+        Reply();
 #ifdef FTPLOAD_TLS
         if (tlsClient != nullptr) {
             Expect("AUTH TLS", "234");
@@ -217,10 +217,19 @@ struct Control {
             Pending.append(buffer, static_cast<size_t>(got));
         }
     }
+    // A whole reply: a multi-line one ("220-...") up to its last line ("220 ...").
+    std::string Reply() {
+        std::string first = Line();
+        if (first.size() < 4 || first[3] != '-') return first;
+        for (;;) {
+            std::string line = Line();
+            if (line.size() >= 4 && line.compare(0, 3, first, 0, 3) == 0 && line[3] == ' ') return line;
+        }
+    }
     std::string Command(const std::string& text) {
         std::string line = text + "\r\n";
         Send(line.data(), line.size());
-        return Line();
+        return Reply();
     }
     void Expect(const std::string& text, const char* code) {
         std::string reply = Command(text);
@@ -312,7 +321,7 @@ Link DataLink(Control& control, int fd) {
 
 // A transfer's two replies: a preliminary one (125 or 150), then 226.
 bool Completed(Control& control) {
-    return control.Line()[0] == '1' && control.Line().compare(0, 3, "226") == 0;
+    return control.Reply()[0] == '1' && control.Reply().compare(0, 3, "226") == 0;
 }
 
 // Sends a transfer command and, under TLS, reads its preliminary reply before
@@ -321,13 +330,13 @@ bool Completed(Control& control) {
 Link StartTransfer(Control& control, int fd, const std::string& command, bool* preliminaryPending) {
     control.Send(command.data(), command.size());
     *preliminaryPending = control.Channel.Ssl == nullptr;
-    if (!*preliminaryPending && control.Line()[0] != '1') Fail(command.c_str());
+    if (!*preliminaryPending && control.Reply()[0] != '1') Fail(command.c_str());
     return DataLink(control, fd);
 }
 
 bool Finished(Control& control, bool preliminaryPending) {
     if (preliminaryPending) return Completed(control);
-    return control.Line().compare(0, 3, "226") == 0;
+    return control.Reply().compare(0, 3, "226") == 0;
 }
 
 // Downloads one file; returns its size.
