@@ -34,7 +34,7 @@ void CommandAuth(Session& session, char* argument) {
     session.Input.Start = session.Input.Held = 0;
     session.Input.Discarding = false;
     std::string reason;
-    NetStatus status = session.Control.StartTls(session.WakeFd, &reason);
+    NetStatus status = session.Control.StartTls(true, session.WakeFd, &reason);
     if (status == NetStatus::Ok) return;
     if (status == NetStatus::Failed)
         ConsolePrintf("TLS handshake failed on %d: %s\r\n", session.Control.Fd(), reason.c_str());

@@ -96,7 +96,7 @@ Replies::Text ProtectDataConnection(Session& session) {
     if (!session.ProtectData) return {};
     std::string reason;
     for (;;) {
-        NetStatus status = session.Data.StartTls(session.TransferWaits(), &reason);
+        NetStatus status = session.Data.StartTls(false, session.TransferWaits(), &reason);
         if (status == NetStatus::Ok) break;
         if (status == NetStatus::Interrupted && GoOn(session)) continue;
         if (status == NetStatus::Failed)

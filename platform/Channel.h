@@ -33,8 +33,9 @@ public:
 
     // Runs the server side of a TLS handshake (or goes on with one that was
     // Interrupted): Ok, Failed with OpenSSL's reason, Woken or Interrupted.
-    NetStatus StartTls(NetWaits waits, std::string* reason) {
-        return TlsStream::Handshake(&tls_, Fd(), waits, reason);
+    // A control connection issues session tickets; data connections resume them.
+    NetStatus StartTls(bool control, NetWaits waits, std::string* reason) {
+        return TlsStream::Handshake(&tls_, Fd(), control, waits, reason);
     }
     // Whether the TLS handshake resumed an earlier session.
     bool ResumedTls() const { return tls_ && tls_->Resumed(); }

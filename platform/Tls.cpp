@@ -57,8 +57,10 @@ bool TlsSetUp(const std::string& certificateFile, const std::string& keyFile, st
     // closes without its alert; the server's cipher order.
     SSL_CTX_set_options(made, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION | SSL_OP_IGNORE_UNEXPECTED_EOF |
                                   SSL_OP_CIPHER_SERVER_PREFERENCE);
-    SSL_CTX_set_mode(made, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER |
-                               SSL_MODE_RELEASE_BUFFERS);
+    SSL_CTX_set_mode(made, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // Uploads: read what the socket holds in one call, not a record header at a time.
+    SSL_CTX_set_read_ahead(made, 1);
+    SSL_CTX_set_default_read_buffer_len(made, 64 * 1024);
     // Data connections resume the control connection's session.
     static const unsigned char sessionContext[] = "vostrine";
     SSL_CTX_set_session_id_context(made, sessionContext, sizeof sessionContext - 1);
@@ -85,7 +87,8 @@ void TlsThreadEnd() {
 
 TlsStream::~TlsStream() { SSL_free(AsSsl(Ssl)); }
 
-NetStatus TlsStream::Handshake(std::unique_ptr<TlsStream>* stream, int fd, NetWaits waits, std::string* reason) {
+NetStatus TlsStream::Handshake(std::unique_ptr<TlsStream>* stream, int fd, bool issueTickets, NetWaits waits,
+                               std::string* reason) {
     if (!*stream) {
         SSL* ssl = SSL_new(context);
         if (ssl == nullptr || SSL_set_fd(ssl, fd) != 1) {
@@ -93,6 +96,11 @@ NetStatus TlsStream::Handshake(std::unique_ptr<TlsStream>* stream, int fd, NetWa
             *reason = OpenSslReason();
             return NetStatus::Failed;
         }
+        // Only the control connection hands out session tickets, for its data
+        // connections to resume; a data connection that sent them too would
+        // put messages in the way of a client that only writes (lftp then
+        // ends an upload early).
+        if (!issueTickets) SSL_set_num_tickets(ssl, 0);
         stream->reset(new TlsStream);
         (*stream)->Ssl = ssl;
     }
@@ -118,7 +126,15 @@ NetResult TlsStream::Read(int fd, void* buffer, size_t size, NetWaits waits) {
         size_t got = 0;
         ERR_clear_error();
         int result = SSL_read_ex(ssl, buffer, size, &got);
-        if (result == 1) return NetResult{NetStatus::Ok, got, 0};
+        if (result == 1) {
+            // One call gives one record (16 KiB at most): take every record
+            // already here, so that a large buffer fills with few calls.
+            char* bytes = static_cast<char*>(buffer);
+            size_t more = 0;
+            while (got < size && SSL_read_ex(ssl, bytes + got, size - got, &more) == 1) got += more;
+            ERR_clear_error();
+            return NetResult{NetStatus::Ok, got, 0};
+        }
         NetStatus waited = WaitForTls(ssl, result, fd, waits, nullptr);
         if (waited == NetStatus::Ended) return NetResult{NetStatus::Ended, 0, 0};
         if (waited != NetStatus::Ok) return NetResult{waited, 0, 0};
@@ -162,7 +178,7 @@ bool TlsSetUp(const std::string&, const std::string&, std::string* fault) {
 bool TlsReady() { return false; }
 void TlsThreadEnd() {}
 TlsStream::~TlsStream() {}
-NetStatus TlsStream::Handshake(std::unique_ptr<TlsStream>*, int, NetWaits, std::string* reason) {
+NetStatus TlsStream::Handshake(std::unique_ptr<TlsStream>*, int, bool, NetWaits, std::string* reason) {
     *reason = "no TLS";
     return NetStatus::Failed;
 }

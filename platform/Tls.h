@@ -33,8 +33,10 @@ public:
 
     // Runs (or goes on with) the server handshake on fd: Ok, Failed (with
     // OpenSSL's reason in *reason), Woken, or Interrupted when waits.Watch
-    // turned readable: call again to go on.
-    static NetStatus Handshake(std::unique_ptr<TlsStream>* stream, int fd, NetWaits waits, std::string* reason);
+    // turned readable: call again to go on. issueTickets: hand out session
+    // tickets (a control connection does; its data connections resume them).
+    static NetStatus Handshake(std::unique_ptr<TlsStream>* stream, int fd, bool issueTickets, NetWaits waits,
+                               std::string* reason);
 
     // Whether the handshake resumed an earlier session (as a data connection
     // resumes its control connection's).

@@ -170,8 +170,11 @@ class Clients(TlsTest):
                 self.assertEqual(srv.read("curl.bin"), CONTENT)
             self.run_client("lftp", "-u", "alice,secret", "-p", str(srv.port), "-e",
                             "set cmd:fail-exit yes; set ftp:ssl-force true; set ftp:ssl-protect-data true; "
-                            "set ssl:verify-certificate no; put up.bin -o lftp.bin; set ftp:passive-mode off; "
-                            "get lftp.bin -o back.bin; bye",
+                            "set ssl:verify-certificate no; put up.bin -o lftp.bin; bye", "127.0.0.1")
+            self.assertEqual(srv.read("lftp.bin"), CONTENT)
+            self.run_client("lftp", "-u", "alice,secret", "-p", str(srv.port), "-e",
+                            "set cmd:fail-exit yes; set ftp:ssl-force true; set ftp:ssl-protect-data true; "
+                            "set ssl:verify-certificate no; set ftp:passive-mode off; get lftp.bin -o back.bin; bye",
                             "127.0.0.1")
             with open(os.path.join(self.local, "back.bin"), "rb") as f:
                 self.assertEqual(f.read(), CONTENT)
