@@ -179,7 +179,9 @@ class Vostrine:
 
     def wait_listening(self, port=None):
         port = port or self.ports[0]
-        wait_until(lambda: listening(port), what="a listener on port %d" % port)
+        wait_until(lambda: listening(port) or b"Bind socket error" in self.output(), what="a listener on port %d" % port)
+        if not listening(port):
+            raise AssertionError("port %d was taken" % port)
         return port
 
     def view(self, what):
@@ -330,15 +332,23 @@ def receive_all(data):
 class ServerTest(unittest.TestCase):
     # A test case with helpers to start servers.
     def serve(self, users=None, files=None, args=(), binary=None, **server_options):
-        port = free_port()
         if users is None:
             users = [user("alice", "secret"), user("anonymous")]
-        srv = Vostrine(self, servers=[server(port, **server_options)], users=users, files=files, args=args,
-                       binary=binary)
-        srv.wait_for("Running without a console" if "--no-console" in args else "Press \"close\" Key to Quit ...\nVostrine>")
-        srv.wait_listening(port)
-        srv.port = port
-        return srv
+        for attempt in range(3):
+            port = free_port()
+            srv = Vostrine(self, servers=[server(port, **server_options)], users=users, files=files, args=args,
+                           binary=binary)
+            srv.wait_for("Running without a console" if "--no-console" in args else "Press \"close\" Key to Quit ...\nVostrine>")
+            try:
+                srv.wait_listening(port)
+            except AssertionError:
+                # Another test took the port between free_port() and the bind: try another.
+                if b"Bind socket error" not in srv.output() or attempt == 2:
+                    raise
+                srv.stop()
+                continue
+            srv.port = port
+            return srv
 
     def connect(self, srv, **options):
         client = Client(srv.port, **options)
