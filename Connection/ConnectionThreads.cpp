@@ -20,6 +20,9 @@ namespace {
 // A connection thread's stack: what the deepest command needs (a listing
 // piece, a few paths and reply texts) with room to spare. Only the pages a
 // thread touches take memory. Sanitized builds need several times more.
+// Threads kept waiting for the next connection; more end when their connection does.
+constexpr int MostIdleThreads = 32;
+
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr size_t ConnectionStackSize = 2 << 20;
 #else
@@ -53,6 +56,15 @@ void ConnectionThread(ConnectionStart start) {
         ConnectionInstanceProc(start);
         std::unique_lock<std::mutex> hold(SlotLock);
         DetachLocked(start);
+        if (idleThreads >= MostIdleThreads && arrivedConnections.empty()) {
+            // After a burst, the threads beyond a few end: an idle thread keeps its stack's pages.
+            hold.unlock();
+            TlsThreadEnd();
+            hold.lock();
+            --connectionThreads;
+            threadDetached.notify_all();
+            return;
+        }
         ++idleThreads;
         connectionArrived.wait(hold, [] { return !arrivedConnections.empty() || threadsEnd; });
         --idleThreads;

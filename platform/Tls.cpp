@@ -58,9 +58,6 @@ bool TlsSetUp(const std::string& certificateFile, const std::string& keyFile, st
     SSL_CTX_set_options(made, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION | SSL_OP_IGNORE_UNEXPECTED_EOF |
                                   SSL_OP_CIPHER_SERVER_PREFERENCE);
     SSL_CTX_set_mode(made, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-    // Uploads: read what the socket holds in one call, not a record header at a time.
-    SSL_CTX_set_read_ahead(made, 1);
-    SSL_CTX_set_default_read_buffer_len(made, 64 * 1024);
     // Data connections resume the control connection's session.
     static const unsigned char sessionContext[] = "vostrine";
     SSL_CTX_set_session_id_context(made, sessionContext, sizeof sessionContext - 1);
@@ -101,6 +98,15 @@ NetStatus TlsStream::Handshake(std::unique_ptr<TlsStream>* stream, int fd, bool 
         // put messages in the way of a client that only writes (lftp then
         // ends an upload early).
         if (!issueTickets) SSL_set_num_tickets(ssl, 0);
+        if (issueTickets) {
+            // A control connection is idle most of its life: no buffers while it is.
+            SSL_set_mode(ssl, SSL_MODE_RELEASE_BUFFERS);
+        } else {
+            // A data connection moves bulk: read what the socket holds in one
+            // call, not a record header at a time.
+            SSL_set_read_ahead(ssl, 1);
+            SSL_set_default_read_buffer_len(ssl, 64 * 1024);
+        }
         stream->reset(new TlsStream);
         (*stream)->Ssl = ssl;
     }
