@@ -381,28 +381,27 @@ void CommandMlsd(Session& session, char* argument) {
     if (!RefusedInClear(session)) Finish(session, List(session, argument, ListingStyle::Facts));
 }
 
-void CommandRetr(Session& session, char* argument) {
-    if (RefusedInClear(session)) return;
-    Replies::Text reply = Retrieve(session, argument);
+namespace {
+
+// A file transfer to its end: the final reply, then its line in the transfer log.
+void FileTransfer(Session& session, const char* argument, bool outgoing, Replies::Text reply) {
     bool complete = reply == Replies::TransferComplete && !session.AbortRequested;
     Finish(session, reply);
-    LogFileTransfer(session, argument, true, complete);
+    LogFileTransfer(session, argument, outgoing, complete);
+}
+
+}  // namespace
+
+void CommandRetr(Session& session, char* argument) {
+    if (!RefusedInClear(session)) FileTransfer(session, argument, true, Retrieve(session, argument));
 }
 
 void CommandStor(Session& session, char* argument) {
-    if (RefusedInClear(session)) return;
-    Replies::Text reply = Store(session, argument, StoreMode::Replace);
-    bool complete = reply == Replies::TransferComplete && !session.AbortRequested;
-    Finish(session, reply);
-    LogFileTransfer(session, argument, false, complete);
+    if (!RefusedInClear(session)) FileTransfer(session, argument, false, Store(session, argument, StoreMode::Replace));
 }
 
 void CommandAppe(Session& session, char* argument) {
-    if (RefusedInClear(session)) return;
-    Replies::Text reply = Store(session, argument, StoreMode::Append);
-    bool complete = reply == Replies::TransferComplete && !session.AbortRequested;
-    Finish(session, reply);
-    LogFileTransfer(session, argument, false, complete);
+    if (!RefusedInClear(session)) FileTransfer(session, argument, false, Store(session, argument, StoreMode::Append));
 }
 
 void CommandAbor(Session& session, char*) {

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "platform/Files.h"
 
 namespace {
 
@@ -89,8 +88,6 @@ bool BuildLocalPath(std::string_view root, std::string_view localDirectory, std:
     return JoinBelowRoot(root, base, argument, buffer, size);
 }
 
-bool IsDirectory(const char* localPath) { return PathKindOf(localPath) == PathKind::Directory; }
-
 bool ChangeDirectory(std::string_view root, const DirectoryTexts& from, char* argument, DirectoryTexts* to,
                      DirectoryTest isDirectory) {
     if (root.empty()) return false;
@@ -150,11 +147,3 @@ bool ChangeDirectoryNormalised(std::string_view root, const DirectoryTexts& from
     if (!SetText(to->Local, {root, below}) || !isDirectory(to->Local)) return false;
     return SetText(to->Current, {current});
 }
-
-int FileExists(const char* path, int wantDirectory) {
-    PathKind kind = PathKindOf(path);
-    if (kind == PathKind::Missing) return 0;
-    return (kind == PathKind::Directory) == (wantDirectory != 0) ? 1 : 0;
-}
-
-int64_t FileSize(const char* path) { return FileSizeOf(path); }

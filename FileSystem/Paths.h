@@ -29,8 +29,8 @@ struct DirectoryTexts {
     char Current[PathSize];
 };
 
+// Whether a local path names a directory (the caller asks the file system).
 using DirectoryTest = std::function<bool(const char* localPath)>;
-bool IsDirectory(const char* localPath);  // asks the file system
 
 // Where CWD leads from `from`, for the account rooted at root. Rewrites the
 // argument in place (backslashes to "/", one outer slash on each side
@@ -39,7 +39,7 @@ bool IsDirectory(const char* localPath);  // asks the file system
 // with "/" only below the root. True, with *to filled, when isDirectory finds
 // a directory there and both texts fit.
 bool ChangeDirectory(std::string_view root, const DirectoryTexts& from, char* argument, DirectoryTexts* to,
-                     DirectoryTest isDirectory = IsDirectory);
+                     DirectoryTest isDirectory);
 
 // The same with the extensions, as clients expect it: the argument (with
 // backslashes read as "/") is resolved against the current directory, or the
@@ -47,7 +47,7 @@ bool ChangeDirectory(std::string_view root, const DirectoryTexts& from, char* ar
 // ".." resolved, never above "/"); a relative name is looked up in the current
 // directory only.
 bool ChangeDirectoryNormalised(std::string_view root, const DirectoryTexts& from, std::string_view argument,
-                               DirectoryTexts* to, DirectoryTest isDirectory = IsDirectory);
+                               DirectoryTexts* to, DirectoryTest isDirectory);
 
 // A client path made absolute and normalised: relative resolved against base
 // (itself absolute), "." and ".." resolved, ".." at "/" staying there. False
@@ -57,9 +57,3 @@ bool NormaliseClientPath(std::string_view base, std::string_view relative, char*
 // The part of a path built by BuildLocalPath that lies below the root:
 // without the root's text and the slashes after it ("" for the root itself).
 const char* BelowRootText(const char* localPath, std::string_view root);
-
-// 1 when something of the wanted kind (a directory, or anything else) is at path.
-int FileExists(const char* path, int wantDirectory);
-
-// The size of a readable regular file, or -1.
-int64_t FileSize(const char* path);

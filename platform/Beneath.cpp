@@ -44,14 +44,6 @@ bool SplitParent(const Beneath& path, Parent* parent) {
 // A path the kernel resolves to the file an O_PATH descriptor holds.
 std::string MagicPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
-Descriptor RegularOnly(int fd, int64_t* size) {
-    Descriptor file(fd);
-    struct stat info;
-    if (!file.IsOpen() || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return Descriptor();
-    if (size != nullptr) *size = info.st_size;
-    return file;
-}
-
 }  // namespace
 
 Descriptor RootOpen(const char* path) {
@@ -80,17 +72,17 @@ bool ExistsBeneath(const Beneath& path) {
 
 Descriptor OpenReadBeneath(const Beneath& path, int64_t* size) {
     // O_NONBLOCK keeps a FIFO placed in a root from hanging the open.
-    return RegularOnly(OpenAt2(path.Root, path.Path, O_RDONLY | O_NONBLOCK), size);
+    return KeepRegularFile(OpenAt2(path.Root, path.Path, O_RDONLY | O_NONBLOCK), size);
 }
 
 Descriptor CreateBeneath(const Beneath& path) {
     if (path.IsRoot()) return Descriptor();
-    return RegularOnly(OpenAt2(path.Root, path.Path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK, 0644), nullptr);
+    return KeepRegularFile(OpenAt2(path.Root, path.Path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK, 0644), nullptr);
 }
 
 Descriptor OpenWriteBeneath(const Beneath& path, int64_t offset) {
     if (path.IsRoot()) return Descriptor();
-    Descriptor file = RegularOnly(OpenAt2(path.Root, path.Path, O_WRONLY | O_CREAT | O_NONBLOCK, 0644), nullptr);
+    Descriptor file = KeepRegularFile(OpenAt2(path.Root, path.Path, O_WRONLY | O_CREAT | O_NONBLOCK, 0644), nullptr);
     if (!file.IsOpen()) return file;
     off_t moved = offset < 0 ? lseek(file.Get(), 0, SEEK_END) : lseek(file.Get(), static_cast<off_t>(offset), SEEK_SET);
     return moved < 0 ? Descriptor() : std::move(file);

@@ -34,65 +34,12 @@ void Describe(const struct stat& info, DirectoryEntry* entry) {
 
 }  // namespace
 
-PathKind PathKindOf(const char* path) {
-    struct stat info;
-    if (stat(path, &info) != 0) return PathKind::Missing;
-    if (S_ISDIR(info.st_mode)) return PathKind::Directory;
-    if (S_ISREG(info.st_mode)) return PathKind::File;
-    return PathKind::Other;
-}
-
-bool PathTimeAndSize(const char* path, time_t* lastWrite, int64_t* size) {
-    struct stat info;
-    if (stat(path, &info) != 0) return false;
-    *lastWrite = info.st_mtime;
-    *size = info.st_size;
-    return true;
-}
-
-int64_t FileSizeOf(const char* path) {
-    int64_t size = -1;
-    FileOpenRead(path, &size);
-    return size;
-}
-
-bool FileRemove(const char* path) { return unlink(path) == 0; }
-
-bool DirectoryRemove(const char* path) { return rmdir(path) == 0; }
-
-bool DirectoryCreate(const char* path) { return mkdir(path, 0755) == 0; }
-
-bool PathRenameNoReplace(const char* from, const char* to) {
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    // File systems without RENAME_NOREPLACE: refuse an existing target, then rename.
-    struct stat info;
-    if (lstat(to, &info) == 0 || errno != ENOENT) return false;
-    return rename(from, to) == 0;
-}
-
-namespace {
-
-// Keeps a descriptor only when it is a regular file.
-Descriptor RegularFileOnly(int fd, int64_t* size) {
+Descriptor KeepRegularFile(int fd, int64_t* size) {
     Descriptor file(fd);
     struct stat info;
     if (!file.IsOpen() || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return Descriptor();
     if (size != nullptr) *size = info.st_size;
     return file;
-}
-
-}  // namespace
-
-Descriptor FileOpenRead(const char* path, int64_t* size) {
-    // O_NONBLOCK keeps a FIFO placed in a root from hanging the open.
-    return RegularFileOnly(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC), size);
-}
-
-Descriptor FileCreate(const char* path) {
-    // O_TRUNC empties only regular files (a FIFO without a reader fails the
-    // open, a device ignores it), and only a regular file is kept.
-    return RegularFileOnly(open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644), nullptr);
 }
 
 bool FileWriteAll(int fd, const void* data, size_t length) {
@@ -108,8 +55,6 @@ bool FileWriteAll(int fd, const void* data, size_t length) {
     }
     return true;
 }
-
-DirectoryReader::DirectoryReader(const char* path) : Stream(opendir(path)) {}
 
 DirectoryReader::DirectoryReader(Descriptor directory) {
     if (!directory.IsOpen()) return;
@@ -143,21 +88,6 @@ bool DescribeOpen(int fd, DirectoryEntry* entry) {
     return true;
 }
 
-bool PathInfo(const char* path, DirectoryEntry* entry) {
-    struct stat info;
-    if (stat(path, &info) != 0) return false;
-    entry->Name = "";
-    Describe(info, entry);
-    return true;
-}
-
-Descriptor FileOpenWrite(const char* path, int64_t offset) {
-    Descriptor file = RegularFileOnly(open(path, O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644), nullptr);
-    if (!file.IsOpen()) return file;
-    off_t moved = offset < 0 ? lseek(file.Get(), 0, SEEK_END) : lseek(file.Get(), static_cast<off_t>(offset), SEEK_SET);
-    if (moved < 0) return Descriptor();
-    return file;
-}
 
 Descriptor FileOpenAppend(const char* path) {
     return Descriptor(open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640));
@@ -176,17 +106,6 @@ bool FileSeek(int fd, int64_t offset) { return lseek(fd, static_cast<off_t>(offs
 bool FileTruncate(int fd, int64_t length) { return ftruncate(fd, static_cast<off_t>(length)) == 0; }
 
 int64_t FilePosition(int fd) { return lseek(fd, 0, SEEK_CUR); }
-
-bool PathSetModifyTime(const char* path, time_t moment) {
-    timespec times[2];
-    times[0].tv_nsec = UTIME_OMIT;  // the access time stays
-    times[0].tv_sec = 0;
-    times[1].tv_sec = moment;
-    times[1].tv_nsec = 0;
-    return utimensat(AT_FDCWD, path, times, 0) == 0;
-}
-
-bool PathChangeMode(const char* path, unsigned mode) { return chmod(path, static_cast<mode_t>(mode & 07777)) == 0; }
 
 bool LocalCalendarTime(time_t moment, struct tm* calendar) { return localtime_r(&moment, calendar) != nullptr; }
 

@@ -1,5 +1,5 @@
-// File system calls, one small function per chore. Paths are plain local
-// paths; symbolic links are followed.
+// File system calls on open descriptors, one small function per chore. (Paths
+// a client names are opened beneath its root: Beneath.h.)
 #pragma once
 
 #include <cstddef>
@@ -10,27 +10,9 @@
 
 enum class PathKind { Missing, File, Directory, Other };
 
-PathKind PathKindOf(const char* path);
-
-// Last-write time and size of whatever is at path; false when nothing is.
-bool PathTimeAndSize(const char* path, time_t* lastWrite, int64_t* size);
-
-// Size of a regular file that can be opened for reading, or -1.
-int64_t FileSizeOf(const char* path);
-
-bool FileRemove(const char* path);            // never removes a directory
-bool DirectoryRemove(const char* path);       // only an empty one
-bool DirectoryCreate(const char* path);       // one level, fails on an existing name
-bool PathRenameNoReplace(const char* from, const char* to);  // fails when `to` exists
-
-// Opens a regular file for reading and gives its size; not open when the path
-// is not a regular file or cannot be opened.
-Descriptor FileOpenRead(const char* path, int64_t* size);
-// Creates a file or empties an existing one, for writing; not open on failure.
-Descriptor FileCreate(const char* path);
-// Opens a regular file for writing, creating it when missing, without
-// emptying it, positioned at offset (or at its end when offset is -1).
-Descriptor FileOpenWrite(const char* path, int64_t offset);
+// Keeps a descriptor only when it is a regular file (its size to *size when
+// size is not null); closes it otherwise.
+Descriptor KeepRegularFile(int fd, int64_t* size);
 // Opens a file for appending whole lines, creating it when missing; not open on failure.
 Descriptor FileOpenAppend(const char* path);
 // Reads up to size bytes from the current position: the count, 0 at the end, -1 on failure.
@@ -42,8 +24,6 @@ bool FileTruncate(int fd, int64_t length);
 // The current position of an open file, or -1.
 int64_t FilePosition(int fd);
 
-bool PathSetModifyTime(const char* path, time_t moment);
-bool PathChangeMode(const char* path, unsigned mode);  // the permission bits, 07777 at most
 // Writes every byte; false on failure (a full disk, for example).
 bool FileWriteAll(int fd, const void* data, size_t length);
 
@@ -63,16 +43,13 @@ struct DirectoryEntry {
     bool Privileged = false;   // the server runs as root: every permission is its own
 };
 
-// What stat says of a path (Name is left empty); false when nothing is there.
-bool PathInfo(const char* path, DirectoryEntry* info);
-// The same of an open descriptor.
+// What stat says of an open descriptor (Name is left empty).
 bool DescribeOpen(int fd, DirectoryEntry* info);
 
 // Walks the entries of one directory in the order the file system gives them,
 // "." and ".." included.
 struct DirectoryReader {
     void* Stream = nullptr;
-    explicit DirectoryReader(const char* path);
     explicit DirectoryReader(Descriptor directory);  // an open directory, which the reader then owns
     DirectoryReader(const DirectoryReader&) = delete;
     DirectoryReader& operator=(const DirectoryReader&) = delete;
