@@ -6,6 +6,9 @@
 
 #include "platform/Files.h"
 
+void FormatListingDateUncached(time_t moment, char (&date)[13]);
+void FormatLongDateUncached(time_t moment, time_t now, char (&date)[13]);
+
 namespace {
 
 constexpr const char* Months[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -61,6 +64,20 @@ int FormatFacts(const DirectoryEntry& entry, unsigned facts, const char* kind, c
 }  // namespace
 
 void FormatListingDate(time_t moment, char (&date)[13]) {
+    // Entries written together share a time: the last conversion is kept, as
+    // the conversion to local time costs more than the rest of a line.
+    static thread_local time_t lastMoment = -1;
+    static thread_local char lastDate[13] = "";
+    if (moment == lastMoment && lastMoment != -1) {
+        std::memcpy(date, lastDate, sizeof date);
+        return;
+    }
+    FormatListingDateUncached(moment, date);
+    lastMoment = moment;
+    std::memcpy(lastDate, date, sizeof date);
+}
+
+void FormatListingDateUncached(time_t moment, char (&date)[13]) {
     // English month names whatever the host's language.
     struct tm calendar {};
     if (!LocalCalendarTime(moment, &calendar) || calendar.tm_mon < 0 || calendar.tm_mon > 11) {
@@ -72,6 +89,19 @@ void FormatListingDate(time_t moment, char (&date)[13]) {
 }
 
 void FormatLongDate(time_t moment, time_t now, char (&date)[13]) {
+    static thread_local time_t lastMoment = -1, lastNow = -1;
+    static thread_local char lastDate[13] = "";
+    if (moment == lastMoment && now == lastNow && lastMoment != -1) {
+        std::memcpy(date, lastDate, sizeof date);
+        return;
+    }
+    FormatLongDateUncached(moment, now, date);
+    lastMoment = moment;
+    lastNow = now;
+    std::memcpy(lastDate, date, sizeof date);
+}
+
+void FormatLongDateUncached(time_t moment, time_t now, char (&date)[13]) {
     struct tm calendar {};
     if (!LocalCalendarTime(moment, &calendar) || calendar.tm_mon < 0 || calendar.tm_mon > 11) {
         std::snprintf(date, sizeof date, "Jan  1  1970");
