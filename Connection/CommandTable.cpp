@@ -96,3 +96,12 @@ CommandLine ParseCommandLine(std::string_view line) {
     parsed.Argument = line.substr(start, end - start);
     return parsed;
 }
+
+bool IsWord(std::string_view argument, std::string_view upperWord) {
+    if (argument.size() != upperWord.size()) return false;
+    for (size_t i = 0; i < argument.size(); ++i) {
+        char c = argument[i];
+        if ((c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c) != upperWord[i]) return false;
+    }
+    return true;
+}

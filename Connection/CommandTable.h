@@ -45,3 +45,6 @@ struct CommandLine {
 // delimiter, the argument runs up to the next carriage return or line feed,
 // blanks and case kept.
 CommandLine ParseCommandLine(std::string_view line);
+
+// Whether an argument word is the given upper-case word, letters in either case.
+bool IsWord(std::string_view argument, std::string_view upperWord);

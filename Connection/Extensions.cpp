@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "Connection/CommandTable.h"
 #include "Connection/Commands.h"
 #include "Connection/Replies.h"
 #include "Connection/Session.h"
@@ -16,14 +17,6 @@
 #include "platform/Tls.h"
 
 namespace {
-
-bool SameWord(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if ((a[i] >= 'a' && a[i] <= 'z' ? a[i] - 32 : a[i]) != (b[i] >= 'a' && b[i] <= 'z' ? b[i] - 32 : b[i]))
-            return false;
-    return true;
-}
 
 // The argument's first word, and what follows its blank.
 std::string_view FirstWord(std::string_view argument, std::string_view* rest) {
@@ -80,9 +73,9 @@ void CommandFeat(Session& session, char*) {
 void CommandOpts(Session& session, char* argument) {
     std::string_view rest;
     std::string_view option = FirstWord(argument, &rest);
-    if (SameWord(option, "UTF8") && SameWord(rest, "ON")) {
+    if (IsWord(option, "UTF8") && IsWord(rest, "ON")) {
         Reply(session, Replies::Utf8On);  // names are passed on as bytes: UTF-8 is always on
-    } else if (SameWord(option, "MLST")) {
+    } else if (IsWord(option, "MLST")) {
         session.Facts = ParseFactNames(rest);
         char facts[96];
         FormatFactNames(session.Facts, false, facts, sizeof facts);
@@ -123,12 +116,12 @@ void CommandStat(Session& session, char* argument) {
 
 void CommandMode(Session& session, char* argument) {
     if (argument[0] == '\0') Reply(session, Replies::ArgumentSyntax);
-    else Reply(session, SameWord(argument, "S") ? Replies::ModeOk : Replies::ParameterNotImplemented);
+    else Reply(session, IsWord(argument, "S") ? Replies::ModeOk : Replies::ParameterNotImplemented);
 }
 
 void CommandStru(Session& session, char* argument) {
     if (argument[0] == '\0') Reply(session, Replies::ArgumentSyntax);
-    else Reply(session, SameWord(argument, "F") ? Replies::StructureOk : Replies::ParameterNotImplemented);
+    else Reply(session, IsWord(argument, "F") ? Replies::StructureOk : Replies::ParameterNotImplemented);
 }
 
 void CommandAllo(Session& session, char*) { Reply(session, Replies::AlloOk); }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "Connection/CommandTable.h"
 #include "Connection/Commands.h"
 #include "Connection/Replies.h"
 #include "Connection/Session.h"
@@ -125,14 +126,14 @@ void CommandType(Session& session, char* argument) {
         return;
     }
     std::string_view type = argument;
-    auto is = [type](std::string_view a, std::string_view b = {}) { return type == a || (!b.empty() && type == b); };
-    if (is("A", "a") || is("A N", "a n")) {
+    auto is = [type](std::string_view word) { return IsWord(type, word); };
+    if (is("A") || is("A N")) {
         session.Type = TransferType::Ascii;
         Reply(session, Replies::TypeAscii);
-    } else if (is("I", "i")) {
+    } else if (is("I")) {
         session.Type = TransferType::Binary;
         Reply(session, Replies::TypeImage);
-    } else if (is("L 8", "l 8")) {
+    } else if (is("L 8")) {
         session.Type = TransferType::Binary;
         Reply(session, Replies::TypeLocal);
     } else {

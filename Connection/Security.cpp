@@ -1,29 +1,19 @@
 // FTPS (RFC 4217): AUTH TLS turns the control connection into TLS; PBSZ and
 // PROT P protect the data connections; CCC is refused. Offered only when a
 // certificate is loaded (--tls-cert).
+#include "Connection/CommandTable.h"
 #include "Connection/Commands.h"
 #include "Connection/Replies.h"
 #include "Connection/Session.h"
 #include "core/Log.h"
 #include "core/Slots.h"
 
-namespace {
-
-bool Upper(std::string_view argument, std::string_view word) {
-    if (argument.size() != word.size()) return false;
-    for (size_t i = 0; i < word.size(); ++i)
-        if ((argument[i] >= 'a' && argument[i] <= 'z' ? argument[i] - 32 : argument[i]) != word[i]) return false;
-    return true;
-}
-
-}  // namespace
-
 void CommandAuth(Session& session, char* argument) {
     if (session.Control.Protected()) {
         Reply(session, Replies::AuthAgain);
         return;
     }
-    if (!Upper(argument, "TLS") && !Upper(argument, "SSL") && !Upper(argument, "TLS-C")) {
+    if (!IsWord(argument, "TLS") && !IsWord(argument, "SSL") && !IsWord(argument, "TLS-C")) {
         Reply(session, Replies::AuthUnknown);
         return;
     }
@@ -48,14 +38,14 @@ void CommandPbsz(Session& session, char*) {
 void CommandProt(Session& session, char* argument) {
     if (!session.Control.Protected()) {
         Reply(session, Replies::TlsFirst);
-    } else if (Upper(argument, "P")) {
+    } else if (IsWord(argument, "P")) {
         session.ProtectData = true;
         Reply(session, Replies::ProtPrivate);
-    } else if (Upper(argument, "C")) {
+    } else if (IsWord(argument, "C")) {
         session.ProtectData = false;
         Reply(session, Replies::ProtClear);
     } else {
-        Reply(session, Upper(argument, "S") || Upper(argument, "E") ? Replies::ProtUnsupported : Replies::ProtUnknown);
+        Reply(session, IsWord(argument, "S") || IsWord(argument, "E") ? Replies::ProtUnsupported : Replies::ProtUnknown);
     }
 }
 
