@@ -1,52 +1,74 @@
 #include "core/Log.h"
 
 #include <charconv>
+#include <chrono>
+#include <condition_variable>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <mutex>
 
 #include "platform/System.h"
 
-#include <initializer_list>
-
 namespace {
 
-// One thread at a time writes to the console, holding writeLock. A thread
-// that finds it taken queues its text and goes on at once; the holder writes
-// whatever is queued before it lets go, and looks again after letting go, so
-// no text is left behind. Busy servers thus write many lines per call, and
-// nobody is ever woken just to print.
-std::mutex writeLock;
-std::mutex queueLock;
-std::string queued;  // under queueLock
-std::string batch;   // under writeLock: what the holder is writing
-constexpr size_t QueueLimit = 1 << 20;  // past this, a printer waits its turn to write
+// Texts are queued and written by one writer thread, in batches. A printer
+// appends its text and goes on; it wakes the writer only when the writer
+// sleeps with nothing queued. Woken, the writer lets a moment pass for more
+// texts to join before it writes them all at once: a busy server makes a few
+// hundred writes a second however many lines it prints, and nobody is woken
+// per line. Everything is under queueLock but the write itself.
+struct LogQueue {
+    std::mutex Lock;
+    std::condition_variable WriterWaits;   // the writer: for texts, or for its batch to fill
+    std::condition_variable PrintersWait;  // flushes, and printers held back by a full queue
+    std::string Queued;
+    std::string Batch;          // the writer's: what it is writing
+    uint64_t Appended = 0;      // texts queued so far
+    uint64_t Written = 0;       // texts written so far
+    bool WriterStarted = false;
+    bool WriterIdle = false;    // the writer sleeps until a text arrives
+    int FlushesWaiting = 0;
+};
+// Never destroyed: the writer may still wait on it while the program ends.
+LogQueue& queue = *new LogQueue;
 
-// Writes what is queued until nothing is; the caller holds writeLock.
-void DrainLocked() {
+constexpr auto BatchDelay = std::chrono::milliseconds(2);  // how long a batch gathers texts
+constexpr size_t QueueLimit = 1 << 20;  // past this, printers wait for the writer
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr size_t WriterStackSize = 1 << 20;
+#else
+constexpr size_t WriterStackSize = 64 << 10;
+#endif
+
+bool BatchReady() { return queue.FlushesWaiting > 0 || queue.Queued.size() >= QueueLimit; }
+
+void WriterThread(void*) {
+    std::unique_lock<std::mutex> hold(queue.Lock);
     for (;;) {
-        {
-            std::lock_guard<std::mutex> hold(queueLock);
-            if (queued.empty()) return;
-            batch.swap(queued);
-        }
-        ConsoleWrite(batch.data(), batch.size());
-        batch.clear();
+        queue.WriterIdle = queue.Queued.empty();
+        queue.WriterWaits.wait(hold, [] { return !queue.Queued.empty(); });
+        queue.WriterIdle = false;
+        queue.WriterWaits.wait_for(hold, BatchDelay, BatchReady);
+        queue.Batch.swap(queue.Queued);
+        uint64_t upTo = queue.Appended;
+        hold.unlock();
+        ConsoleWrite(queue.Batch.data(), queue.Batch.size());
+        queue.Batch.clear();
+        hold.lock();
+        queue.Written = upTo;
+        queue.PrintersWait.notify_all();
     }
 }
 
-// Lets writeLock go, writing what others queued meanwhile.
-void UnlockAfterDraining() {
-    for (;;) {
-        DrainLocked();
-        writeLock.unlock();
-        {
-            std::lock_guard<std::mutex> hold(queueLock);
-            if (queued.empty()) return;
-        }
-        if (!writeLock.try_lock()) return;  // the new holder writes it
-    }
+// Under queue.Lock: starts the writer at the first text. Without one (the
+// thread could not start) the caller writes itself.
+bool WriterRunning() {
+    if (!queue.WriterStarted) queue.WriterStarted = StartThread(WriterThread, nullptr, WriterStackSize);
+    return queue.WriterStarted;
 }
 
 void AppendFormatV(std::string& out, const char* format, va_list arguments) {
@@ -64,20 +86,21 @@ void AppendFormatV(std::string& out, const char* format, va_list arguments) {
 }  // namespace
 
 void ConsoleText(std::string_view text) {
-    if (writeLock.try_lock()) {
-        DrainLocked();  // older texts first
-        ConsoleWrite(text.data(), text.size());
-    } else {
-        bool full;
-        {
-            std::lock_guard<std::mutex> hold(queueLock);
-            queued.append(text);
-            full = queued.size() >= QueueLimit;
-        }
-        if (full) writeLock.lock();
-        else if (!writeLock.try_lock()) return;  // its holder will write our text
+    std::unique_lock<std::mutex> hold(queue.Lock);
+    if (!WriterRunning()) {
+        ConsoleWrite(text.data(), text.size());  // in order: the lock is held
+        return;
     }
-    UnlockAfterDraining();
+    queue.Queued.append(text);
+    ++queue.Appended;
+    if (queue.Queued.size() >= QueueLimit) {
+        queue.WriterWaits.notify_one();
+        queue.PrintersWait.wait(hold, [] { return queue.Queued.size() < QueueLimit; });
+    } else if (queue.WriterIdle) {
+        queue.WriterIdle = false;  // one wakeup per batch
+        hold.unlock();
+        queue.WriterWaits.notify_one();
+    }
 }
 
 namespace {
@@ -163,8 +186,13 @@ void ConsoleEchoReceived(int socket, const char* keyword, const char* argument) 
 void ConsoleEchoSent(int socket, std::string_view text) { Echo(">>", socket, {UpToNul(text)}); }
 
 void ConsoleFlush() {
-    writeLock.lock();
-    UnlockAfterDraining();
+    std::unique_lock<std::mutex> hold(queue.Lock);
+    uint64_t upTo = queue.Appended;
+    if (queue.Written >= upTo) return;
+    ++queue.FlushesWaiting;
+    queue.WriterWaits.notify_one();
+    queue.PrintersWait.wait(hold, [upTo] { return queue.Written >= upTo; });
+    --queue.FlushesWaiting;
 }
 
 void AppendFormat(std::string& out, const char* format, ...) {

@@ -11,14 +11,23 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-int SignalsTakeOver() {
-    signal(SIGPIPE, SIG_IGN);
-    signal(SIGXFSZ, SIG_IGN);  // a write past a file size limit fails instead of killing us
+namespace {
+
+sigset_t StopSignals() {
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGHUP);
+    return stopSignals;
+}
+
+}  // namespace
+
+int SignalsTakeOver() {
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);  // a write past a file size limit fails instead of killing us
+    sigset_t stopSignals = StopSignals();
     if (pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr) != 0) return -1;
     return signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
 }
@@ -63,6 +72,10 @@ bool StartThread(void (*body)(void*), void* argument, size_t stackSize) {
         void* Argument;
     };
     auto* start = new Start{body, argument};
+    // The new thread starts with the stop signals blocked, whoever starts it
+    // and whenever: only the signal descriptor takes them.
+    sigset_t stopSignals = StopSignals(), previous;
+    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
     pthread_t thread;
     int failed = pthread_create(
         &thread, &attributes,
@@ -73,6 +86,7 @@ bool StartThread(void (*body)(void*), void* argument, size_t stackSize) {
             return nullptr;
         },
         start);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     pthread_attr_destroy(&attributes);
     if (failed != 0) delete start;
     return failed == 0;

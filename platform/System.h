@@ -25,7 +25,7 @@ ProgramSignal SignalsWait(int signalFd);
 uint64_t RaiseDescriptorLimit();
 
 // Starts a detached thread running body(argument) on a stack of stackSize
-// bytes; false when it cannot be started.
+// bytes, with SIGINT, SIGTERM and SIGHUP blocked; false when it cannot be started.
 bool StartThread(void (*body)(void*), void* argument, size_t stackSize);
 
 // Console output: writes every byte of the text to standard output in as few
