@@ -42,7 +42,8 @@ void ServeCommands(Session& session) {
             case LineStatus::Line: RunCommandLine(session, line); break;
             case LineStatus::TooLong: Reply(session, Replies::SyntaxError); break;
             case LineStatus::NeedMore: {
-                NetResult got = session.Control.Read(input.Free(), input.FreeSize(), session.WakeFd);
+                // Clients mostly wait for a reply before they send more.
+                NetResult got = session.Control.ReadAnswer(input.Free(), input.FreeSize(), NetWaits());
                 if (!got.Ok()) return;
                 input.Received(got.Count);
                 break;
@@ -85,13 +86,19 @@ void RunCommandLine(Session& session, std::string_view line) {
 }
 
 bool HearDuringTransfer(Session& session) {
+    if (!session.Serving()) return false;  // dropped: the shutdown of the control connection woke us
     ControlInput& input = session.Input;
+    if (!session.HearsCommands()) {
+        // SECURITY: only a hang-up ends such a wait: the client reset the
+        // control connection, and an abandoned transfer does not hold the slot.
+        QuitOwn(session.Slot, session.Generation);
+        return false;
+    }
     if (input.FreeSize() == 0) {
         session.ControlFull = true;  // the client waits until the transfer ends
         return true;
     }
-    NetResult got = session.Control.Read(input.Free(), input.FreeSize(), session.WakeFd);
-    if (got.Status == NetStatus::Woken) return false;
+    NetResult got = session.Control.Read(input.Free(), input.FreeSize(), NetWaits());
     if (got.Status == NetStatus::Ended) {
         // A client that pipelined its commands and closed its side still gets
         // its file and its replies; one with nothing left to ask has gone.
@@ -103,7 +110,7 @@ bool HearDuringTransfer(Session& session) {
     if (!got.Ok()) {
         // SECURITY: a client that vanishes ends its transfer and its connection
         // at once: an abandoned transfer does not hold the slot.
-        Quit(session.Slot, session.Generation);
+        QuitOwn(session.Slot, session.Generation);
         return false;
     }
     input.Received(got.Count);
@@ -135,10 +142,10 @@ void ConnectionInstanceProc(ConnectionStart start) {
     ConnectionRecord& record = *Connection[start.Slot];
     static thread_local int threadId = CurrentThreadId();
     record.ThisThread = threadId;
-    Session session(start.Slot, start.Generation, Descriptor(start.Socket), start.WakeFd, record);
+    Session session(start.Slot, start.Generation, Descriptor(start.Socket), record);
     if (ReplyWith(session, Replies::WelcomePrefix, Server[record.ServerID]->WelcomeText, Replies::WelcomeSuffix))
         ServeCommands(session);
-    Quit(start.Slot, start.Generation);
+    QuitOwn(start.Slot, start.Generation);
     CloseDataConnection(session);
     // The control socket closes with the session.
 }

@@ -12,7 +12,6 @@ struct ConnectionStart {
     int Slot;
     uint32_t Generation;
     int Socket;
-    int WakeFd;
 };
 
 // Serves one connection to its end: its counts returned, its sockets closed.

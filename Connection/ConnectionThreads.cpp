@@ -43,11 +43,7 @@ bool threadsEnd = false;
 // after this it touches no record of that connection.
 void DetachLocked(const ConnectionStart& start) {
     ConnectionRecord& record = *Connection[start.Slot];
-    if (start.Generation == record.Generation) {
-        record.Attached = false;
-        record.WakeFd = -1;
-    }
-    WakeClose(start.WakeFd);  // nobody can signal it any more
+    if (start.Generation == record.Generation) record.Attached = false;
     threadDetached.notify_all();
 }
 
@@ -119,19 +115,16 @@ void Refuse(int socket, std::string_view text) {
 }  // namespace
 
 int CreateConnection(int serverIndex, int socket, const NetAddress& peer) {
-    int wakeFd = WakeCreate();
     std::unique_lock<std::mutex> hold(SlotLock);
     // SECURITY: one address may not take every slot (--max-per-address).
     if (Options.MaxPerAddress > 0 && ConnectionsFromLocked(peer) >= Options.MaxPerAddress) {
         hold.unlock();
-        WakeClose(wakeFd);
         Refuse(socket, Replies::TooManyFromAddress);
         return -1;
     }
-    int slot = wakeFd < 0 ? -1 : FindSlot();
+    int slot = FindSlot();
     if (slot < 0) {
         hold.unlock();
-        WakeClose(wakeFd);
         RefuseConnection(socket);
         return -1;
     }
@@ -146,10 +139,9 @@ int CreateConnection(int serverIndex, int socket, const NetAddress& peer) {
     record.PassiveMode = 0;
     record.Peer = peer;
     if (++record.Generation == AnyGeneration) ++record.Generation;
-    record.WakeFd = wakeFd;
     record.Attached = true;
     record.InUsed = 0xFF;
-    ConnectionStart start{slot, record.Generation, socket, wakeFd};
+    ConnectionStart start{slot, record.Generation, socket};
     if (idleThreads > static_cast<int>(arrivedConnections.size())) {
         arrivedConnections.push_back(start);
         hold.unlock();  // so that the thread woken below need not wait for the lock
@@ -162,7 +154,7 @@ int CreateConnection(int serverIndex, int socket, const NetAddress& peer) {
     auto* argument = new ConnectionStart(start);
     if (!StartThread(ConnectionThreadBody, argument, ConnectionStackSize)) {
         delete argument;
-        Quit(slot, start.Generation);
+        QuitOwn(slot, start.Generation);  // the socket stays open for the refusal
         hold.lock();
         --connectionThreads;
         DetachLocked(start);
@@ -179,8 +171,7 @@ void EndAllConnections() {
     QuitEveryConnection();
     int count = ConnectionCount.load();
     std::unique_lock<std::mutex> hold(SlotLock);
-    // After detaching, a thread touches no record any more: only its own
-    // wake descriptor is left for it to close.
+    // After detaching, a thread touches no record any more.
     threadDetached.wait(hold, [count] {
         for (int i = 0; i < count; ++i)
             if (Connection[i]->Attached) return false;

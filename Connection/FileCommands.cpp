@@ -21,9 +21,9 @@ void CommandCwd(Session& session, char* argument) {
     std::memcpy(from.Local, record.LocalDirectory, sizeof from.Local);
     std::memcpy(from.Current, record.CurrentDirectory, sizeof from.Current);
     DirectoryTexts to;
-    Descriptor root = RootOpen(session.Root);
+    int root = session.RootDirectory();
     auto isDirectory = [&](const char* local) {
-        return KindBeneath({root.Get(), BelowRootText(local, session.Root)}) == PathKind::Directory;
+        return KindBeneath({root, BelowRootText(local, session.Root)}) == PathKind::Directory;
     };
     bool moved = Extended() ? ChangeDirectoryNormalised(session.Root, from, argument[0] ? argument : "/", &to, isDirectory)
                             : ChangeDirectory(session.Root, from, argument, &to, isDirectory);

@@ -11,12 +11,17 @@
 #include "core/LogFiles.h"
 #include "core/Records.h"
 #include "core/Slots.h"
-#include "platform/System.h"
+#include "platform/Net.h"
 
 namespace {
 
 constexpr int FailuresBeforeClose = 5;
 constexpr int LongestPauseSeconds = 8;
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+constexpr int LoginPauseUnit = 0;  // a fuzzer cannot wait seconds per input
+#else
+constexpr int LoginPauseUnit = 1000;  // milliseconds
+#endif
 
 // One line in the login log.
 void LogAttempt(Session& session, bool ok) {
@@ -33,9 +38,9 @@ void RefuseLogin(Session& session, Replies::Text reply) {
     LogAttempt(session, false);
     int failures = ++session.LoginFailures;
     int seconds = std::min(1 << std::min(failures - 1, 3), LongestPauseSeconds);
-    if (WakeWait(session.WakeFd, seconds * 1000)) return;  // dropped meanwhile
+    if (NetWaitHangUp(session.Control.Fd(), seconds * LoginPauseUnit)) return;  // dropped meanwhile
     Reply(session, reply);
-    if (failures >= FailuresBeforeClose) Quit(session.Slot, session.Generation);
+    if (failures >= FailuresBeforeClose) QuitOwn(session.Slot, session.Generation);
 }
 
 // Under SlotLock: ends the connection's login, returning its account's count.
@@ -102,7 +107,7 @@ void CommandPass(Session& session, char* argument) {
             record.State = StateLoggedIn;
         }
         if (outcome == Replies::LoggedIn) {
-            session.Root = user.Directories[0]->Path;
+            session.SetRoot(user.Directories[0]->Path);
             std::strcpy(record.CurrentDirectory, "/");
             std::strcpy(record.LocalDirectory, session.Root);  // both hold 1024 bytes
         }
@@ -148,5 +153,5 @@ void CommandNoop(Session& session, char*) { Reply(session, Replies::Ok); }
 void CommandQuit(Session& session, char*) {
     ReplyWith(session, Replies::GoodByePrefix, Server[session.Record.ServerID]->GoodByeText,
               Replies::GoodByeSuffix);
-    Quit(session.Slot, session.Generation);
+    QuitOwn(session.Slot, session.Generation);
 }

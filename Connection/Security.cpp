@@ -24,11 +24,11 @@ void CommandAuth(Session& session, char* argument) {
     session.Input.Start = session.Input.Held = 0;
     session.Input.Discarding = false;
     std::string reason;
-    NetStatus status = session.Control.StartTls(true, session.WakeFd, &reason);
+    NetStatus status = session.Control.StartTls(true, NetWaits(), &reason);
     if (status == NetStatus::Ok) return;
     if (status == NetStatus::Failed)
         ConsolePrintf("TLS handshake failed on %d: %s\r\n", session.Control.Fd(), reason.c_str());
-    Quit(session.Slot, session.Generation);  // a failed handshake ends the connection quietly
+    QuitOwn(session.Slot, session.Generation);  // a failed handshake ends the connection quietly
 }
 
 void CommandPbsz(Session& session, char*) {

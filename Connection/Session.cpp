@@ -6,7 +6,7 @@
 
 bool Send(Session& session, Channel& channel, std::string_view text) {
     ConsoleEchoSent(channel.Fd(), text);
-    if (session.Serving() && channel.WriteAll(text.data(), text.size(), session.WakeFd).Ok()) return true;
+    if (session.Serving() && channel.WriteAll(text.data(), text.size(), NetWaits()).Ok()) return true;
     ConsoleText("Send Error\r\n");
     return false;
 }
@@ -65,8 +65,7 @@ std::string_view QuotePath(std::string_view path, char (&buffer)[ReplySize]) {
     return std::string_view(buffer, length);
 }
 
-ClientPath::ClientPath(const Session& session, const char* argument)
+ClientPath::ClientPath(Session& session, const char* argument)
     : Built(BuildLocalPath(session.Root, session.Record.LocalDirectory, argument, Text, sizeof Text)),
-      RootFd(Built ? RootOpen(session.Root) : Descriptor()),
-      Path{RootFd.Get(), Built ? BelowRootText(Text, session.Root) : ""},
-      Valid(Built && RootFd.IsOpen()) {}
+      Path{Built ? session.RootDirectory() : -1, Built ? BelowRootText(Text, session.Root) : ""},
+      Valid(Built && Path.Root >= 0) {}

@@ -27,14 +27,13 @@ constexpr size_t LaterLimit = 64 * 1024;  // lines held for after a transfer; pa
 enum class TransferType : uint8_t { Binary, Ascii };
 
 struct Session {
-    Session(int slot, uint32_t generation, Descriptor control, int wakeFd, ConnectionRecord& record)
-        : Slot(slot), Generation(generation), WakeFd(wakeFd), Record(record), Control(std::move(control)) {}
+    Session(int slot, uint32_t generation, Descriptor control, ConnectionRecord& record)
+        : Slot(slot), Generation(generation), Record(record), Control(std::move(control)) {}
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
     const int Slot;
     const uint32_t Generation;
-    const int WakeFd;  // fires when the connection is dropped
     ConnectionRecord& Record;
 
     Channel Control;   // the control connection
@@ -65,6 +64,7 @@ struct Session {
     NetAddress LocalAddress;
 
     const char* Root = "";  // the account's root, set at login
+    Descriptor RootFd;      // its directory, opened by the first command that needs it
     char UserName[64] = {};  // as USER named it, for the login log
     int LoginFailures = 0;   // wrong names or passwords on this connection
     char RenameFrom[RenameFromSize] = {};  // RNFR's name, empty when none
@@ -83,13 +83,25 @@ struct Session {
     // Whether the slot still serves this connection: once another thread
     // ended it, nothing more goes out on it.
     bool Serving() const { return Record.InUsed.load() != 0; }
-    // What a transfer's waits watch: the wake event, and the control
-    // connection, so that a client that vanishes ends the transfer at once
-    // and, with the extensions, ABOR and STAT are heard during it.
-    NetWaits TransferWaits() const {
-        bool watch = !ControlEnded && !ControlFull && Input.LaterBytes < LaterLimit;
-        return NetWaits(WakeFd, watch ? Control.Fd() : -1, DataDeadline);
+    // The root's directory descriptor, -1 when it cannot be opened (tried
+    // again at the next command).
+    int RootDirectory() {
+        if (!RootFd.IsOpen()) RootFd = RootOpen(Root);
+        return RootFd.Get();
     }
+    // Sets the account's root at a login.
+    void SetRoot(const char* root) {
+        Root = root;
+        RootFd.Reset();
+    }
+    // Whether a transfer listens to the control connection for commands:
+    // while there is room for them, and until the client closed its side.
+    bool HearsCommands() const { return !ControlEnded && !ControlFull && Input.LaterBytes < LaterLimit; }
+    // What a transfer's waits watch: the control connection, for its
+    // hang-up (another thread dropping the connection shuts it down; a
+    // client that reset it has gone) and, while it hears commands, for them,
+    // so that with the extensions ABOR and STAT are heard during it.
+    NetWaits TransferWaits() const { return NetWaits(-1, Control.Fd(), DataDeadline, HearsCommands()); }
 };
 
 // Sends a text on a channel whole, echoing it on the console first as
@@ -117,14 +129,12 @@ std::string_view QuotePath(std::string_view path, char (&buffer)[ReplySize]);
 
 // A client's path as the file system takes it: its text (the account's root
 // and the path below it, as the console shows it), and the path below the
-// root, which is resolved beneath the root's directory, opened for this
-// command. Not Valid when the name climbs above the root, does not fit, or
-// the root cannot be opened.
+// root, which is resolved beneath the root's directory. Not Valid when the
+// name climbs above the root, does not fit, or the root cannot be opened.
 struct ClientPath {
     char Text[PathSize];
     bool Built;  // the name stays below the root and fits
-    Descriptor RootFd;
     Beneath Path;
     bool Valid;  // built, and the root is open
-    ClientPath(const Session& session, const char* argument);
+    ClientPath(Session& session, const char* argument);
 };

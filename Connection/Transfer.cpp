@@ -24,8 +24,13 @@
 
 namespace {
 
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+constexpr int64_t PassiveWait = 0;  // a fuzzer's client never makes the data connection
+constexpr int64_t ActiveWait = 0;
+#else
 constexpr int64_t PassiveWait = 60 * 1000;  // milliseconds
 constexpr int64_t ActiveWait = 30 * 1000;
+#endif
 
 // Sets a transfer state for the length of a transfer, then back to logged in.
 struct TransferState {

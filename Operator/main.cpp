@@ -34,9 +34,10 @@ bool InitProgram() {
     return true;
 }
 
-// Every connection holds its control socket and wake event; a transfer adds
-// its data socket, its file and, for uploads, a pipe.
-constexpr uint64_t DescriptorsPerConnection = 5;
+// Every connection holds its control socket and its account's root; a
+// transfer adds its data socket (or passive listener), its file and, for
+// uploads, a pipe's two ends.
+constexpr uint64_t DescriptorsPerConnection = 6;
 constexpr uint64_t DescriptorsBesides = 64;
 
 void CheckDescriptorLimit() {

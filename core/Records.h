@@ -80,7 +80,6 @@ struct ConnectionRecord {
 
     // Slot bookkeeping, all under SlotLock.
     uint32_t Generation = 0;  // raised each time the slot is taken
-    int WakeFd = -1;          // wakes the connection's thread when it is dropped
     bool Attached = false;    // the connection's thread has not finished with the slot yet
 };
 

@@ -3,9 +3,11 @@
 #include <mutex>
 
 #include "core/Records.h"
-#include "platform/System.h"
+#include "platform/Net.h"
 
-void Quit(int slot, uint32_t generation) {
+namespace {
+
+void End(int slot, uint32_t generation, bool wake) {
     std::lock_guard<std::mutex> hold(SlotLock);
     if (slot < 0 || slot >= ConnectionCount.load()) return;
     ConnectionRecord& record = *Connection[slot];
@@ -14,9 +16,17 @@ void Quit(int slot, uint32_t generation) {
     Server[record.ServerID]->OnlineConnections--;
     if (record.State.load() != StateLoggedOut) User[record.UserID]->OnlineConnections--;
     record.InUsed = 0;
-    // The owner thread leaves any wait at once and closes the sockets itself.
-    if (record.WakeFd >= 0) WakeSignal(record.WakeFd);
+    // Every wait of the connection's thread watches its control connection:
+    // shut down, it wakes the thread, which closes the sockets itself. The
+    // socket is still open: its thread closes it only after its own End.
+    if (wake) NetShutdown(record.Socket.load());
 }
+
+}  // namespace
+
+void Quit(int slot, uint32_t generation) { End(slot, generation, true); }
+
+void QuitOwn(int slot, uint32_t generation) { End(slot, generation, false); }
 
 void QuitEveryConnection() {
     int count = ConnectionCount.load();

@@ -33,7 +33,7 @@ std::string Outside() {
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-// The descriptors a connection could leave behind: sockets, wake events, and
+// The descriptors a connection could leave behind: sockets, events, and
 // files and directories of the scratch tree (libFuzzer keeps pipes of its own).
 size_t OpenDescriptors() {
     size_t count = 0;
@@ -89,13 +89,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     input.append(reinterpret_cast<const char*>(data), size);
     (void)!write(pair[1], input.data(), input.size());
     shutdown(pair[1], SHUT_WR);
-    // The slot as a listener would take it, served on this thread. Its wake
-    // event has fired already: every wait (a login pause, a data connection)
-    // ends at once, and the session reads the input to its end.
+    // The slot as a listener would take it, served on this thread. A fuzzing
+    // build waits for nothing (a login pause, a data connection), and the
+    // session reads the input to its end.
     if (!Connection[0]) Connection[0] = std::make_unique<ConnectionRecord>();
     ConnectionRecord& record = *Connection[0];
-    int wake = WakeCreate();
-    WakeSignal(wake);
     {
         std::lock_guard<std::mutex> hold(SlotLock);
         ConnectionCount = 1;
@@ -105,11 +103,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         record.UserID = -1;
         record.DataSocket = -1;
         record.Generation++;
-        record.WakeFd = wake;
         record.InUsed = 0xFF;
     }
-    ConnectionInstanceProc({0, record.Generation, pair[0], wake});
-    WakeClose(wake);
+    ConnectionInstanceProc({0, record.Generation, pair[0]});
     close(pair[1]);
     if (Server[0]->OnlineConnections.load() != 0 || User[0]->OnlineConnections.load() != 0) __builtin_trap();
     if (Outside() != "keep me") __builtin_trap();

@@ -28,8 +28,9 @@ void Describe(const struct stat& info, DirectoryEntry* entry) {
     entry->Links = info.st_nlink;
     entry->Device = info.st_dev;
     entry->Inode = info.st_ino;
-    entry->OwnedByUs = info.st_uid == geteuid();
-    entry->Privileged = geteuid() == 0;
+    static const uid_t us = geteuid();
+    entry->OwnedByUs = info.st_uid == us;
+    entry->Privileged = us == 0;
 }
 
 }  // namespace

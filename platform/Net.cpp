@@ -15,16 +15,17 @@
 
 namespace {
 
-// Waits until fd is ready for the given poll events, the wake event fires or
-// the watched descriptor turns readable: Ok when ready, Woken, Interrupted or Failed.
+// Waits until fd is ready for the given poll events (or, with none, hangs
+// up), the wake event fires or the watched descriptor turns readable or hangs
+// up: Ok when ready, Woken, Interrupted, TimedOut or Failed.
 NetStatus WaitFor(int fd, short events, NetWaits waits) {
     for (;;) {
-        pollfd polled[3] = {{fd, events, 0}, {waits.Wake, POLLIN, 0}, {waits.Watch, POLLIN, 0}};
+        short watched = waits.WatchInput ? POLLIN : 0;  // hang-ups and errors are reported regardless
+        pollfd polled[3] = {{fd, events, 0}, {waits.Wake, POLLIN, 0}, {waits.Watch, watched, 0}};
         int timeout = -1;
         if (waits.Deadline != 0) {
             int64_t left = waits.Deadline - MonotonicMilliseconds();
-            if (left <= 0) return NetStatus::TimedOut;
-            timeout = static_cast<int>(left);
+            timeout = left > 0 ? static_cast<int>(left) : 0;  // past it, one look at what is ready
         }
         int ready = poll(polled, 3, timeout);  // a negative descriptor is left out by poll itself
         if (ready == 0) return NetStatus::TimedOut;
@@ -184,6 +185,12 @@ NetResult NetReceive(int fd, void* buffer, size_t size, NetWaits waits) {
     }
 }
 
+NetResult NetReceiveAnswer(int fd, void* buffer, size_t size, NetWaits waits) {
+    NetStatus waited = WaitFor(fd, POLLIN, waits);
+    if (waited != NetStatus::Ok) return Failure(waited, 0);
+    return NetReceive(fd, buffer, size, waits);
+}
+
 NetResult NetSendAll(int fd, const void* data, size_t length, NetWaits waits) {
     const char* next = static_cast<const char*>(data);
     size_t total = length;
@@ -238,6 +245,13 @@ bool NetPeerAddress(int fd, NetAddress* address) {
 }
 
 void NetShutdownReceive(int fd) { shutdown(fd, SHUT_RD); }
+
+void NetShutdown(int fd) { shutdown(fd, SHUT_RDWR); }
+
+bool NetWaitHangUp(int fd, int timeoutMs) {
+    int64_t deadline = MonotonicMilliseconds() + timeoutMs;
+    return WaitFor(fd, 0, NetWaits(-1, -1, deadline)) == NetStatus::Ok;
+}
 
 void NetHostName(char* name, size_t size) {
     if (size == 0) return;

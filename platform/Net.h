@@ -1,8 +1,9 @@
 // TCP sockets, one small function per chore. Every socket is non-blocking;
-// the calls that may wait do so in poll() together with a wake event (see
-// System.h), so that a connection dropped from another thread stops waiting at
-// once, and optionally with a watched descriptor (the control connection
-// during a transfer), whose readiness interrupts the wait.
+// the calls that may wait do so in poll(), together with a wake event (see
+// System.h) for the listeners, and with a watched descriptor for the
+// connection threads: the control connection, which another thread dropping
+// the connection shuts down, so that its thread stops waiting at once, and
+// whose commands during a transfer interrupt the wait.
 #pragma once
 
 #include <cstddef>
@@ -25,15 +26,17 @@ enum class NetStatus : uint8_t {
     TimedOut,      // the wait's deadline passed
 };
 
-// What a wait watches besides its socket: the wake event (-1: none), a
-// descriptor whose readiness interrupts the wait (-1: none), and a deadline
+// What a wait watches besides its socket: the wake event (-1: none), whose
+// firing ends it Woken; a descriptor (-1: none) whose hang-up or error, and
+// whose input too when WatchInput, ends it Interrupted; and a deadline
 // (MonotonicMilliseconds(), 0: none) after which it ends TimedOut.
 struct NetWaits {
     int Wake = -1;
     int Watch = -1;
     int64_t Deadline = 0;
-    NetWaits(int wake = -1, int watch = -1, int64_t deadline = 0)  // NOLINT: a wake event alone converts
-        : Wake(wake), Watch(watch), Deadline(deadline) {}
+    bool WatchInput = true;
+    NetWaits(int wake = -1, int watch = -1, int64_t deadline = 0, bool watchInput = true)  // NOLINT: a wake event alone converts
+        : Wake(wake), Watch(watch), Deadline(deadline), WatchInput(watchInput) {}
 };
 
 // A steady clock in milliseconds, for deadlines.
@@ -83,6 +86,9 @@ NetStatus NetWaitWritable(int fd, NetWaits waits);
 
 // Receives up to size bytes: Ok with the count, Ended, Failed or Woken.
 NetResult NetReceive(int fd, void* buffer, size_t size, NetWaits waits);
+// The same, waiting first: for an answer to what was just sent, which cannot
+// be there yet, a first try would only cost a call.
+NetResult NetReceiveAnswer(int fd, void* buffer, size_t size, NetWaits waits);
 
 // Sends every byte, continuing short sends: Ok, Failed, Woken or Interrupted,
 // with the count of bytes that went out.
@@ -97,6 +103,13 @@ bool NetLocalAddress(int fd, NetAddress* address);
 bool NetPeerAddress(int fd, NetAddress* address);
 
 void NetShutdownReceive(int fd);
+// Shuts both directions down: whoever waits on the socket, in this process
+// too, is woken, and nothing more goes out on it.
+void NetShutdown(int fd);
+
+// Waits up to timeoutMs milliseconds for fd to hang up (shut down, or reset
+// by its peer); true when it did. What arrives on it meanwhile waits.
+bool NetWaitHangUp(int fd, int timeoutMs);
 
 // The host's name (empty when unknown) and its first IPv4 address.
 void NetHostName(char* name, size_t size);

@@ -216,8 +216,9 @@ class BrokenTransfers(TransferTest):
         self.assertEqual(self.transfer("STOR first.bin", upload=b"1")[1], [OPENING, COMPLETE])
         baseline = self.open_fds()  # the upload gave its pipe back
         other = self.connect(self.srv).login("alice", "secret")
+        other.cmd("CWD /")
         per_connection = self.open_fds() - baseline
-        self.assertEqual(per_connection, 2)  # an idle connection: its socket and its wake event
+        self.assertEqual(per_connection, 2)  # an idle connection: its socket and its account's root
         data = self.data_command("RETR big.bin")  # a download dropped half-way
         self.assertGreater(len(data.recv(65536)), 0)
         reset(data)

@@ -1,18 +1,20 @@
 // Slots and the idle supervisor, driven directly: aging, dropping, and the
 // rules that keep counts right when several threads end one connection.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "core/Slots.h"
 #include "Manager/Manager.h"
 #include "core/Records.h"
-#include "platform/System.h"
+#include "platform/Net.h"
 #include "tests/unit/TestFiles.h"
 
 namespace {
 
 class SlotsTest : public ::testing::Test {
 protected:
-    int wake = -1;
+    int control[2] = {-1, -1};  // the connection's control socket, and its client
 
     void SetUp() override {
         FTPOK = true;
@@ -23,17 +25,18 @@ protected:
         User[0]->OnlineConnections = 1;
         UserCount = 1;
         Connection[0] = std::make_unique<ConnectionRecord>();
-        wake = WakeCreate();
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, control), 0);
         ConnectionRecord& slot = *Connection[0];
         slot.InUsed = 0xFF;
         slot.State = StateLoggedIn;
         slot.UserID = 0;
         slot.Generation = 7;
-        slot.WakeFd = wake;
+        slot.Socket = control[0];
         ConnectionCount = 1;
     }
     void TearDown() override {
-        WakeClose(wake);
+        close(control[0]);
+        close(control[1]);
         ForgetTables();
     }
 };
@@ -45,13 +48,13 @@ TEST_F(SlotsTest, SupervisorDropsAConnectionPastTheLimitOnly) {
     ManagerPass();
     EXPECT_EQ(Connection[0]->TickCount, IdleLimit());
     EXPECT_NE(Connection[0]->InUsed, 0);
-    EXPECT_FALSE(WakeWait(wake, 0));
+    EXPECT_FALSE(NetWaitHangUp(control[0], 0));
 
     ManagerPass();
     EXPECT_EQ(Connection[0]->InUsed, 0);
     EXPECT_EQ(Server[0]->OnlineConnections, 0);
     EXPECT_EQ(User[0]->OnlineConnections, 0);
-    EXPECT_TRUE(WakeWait(wake, 0)) << "the owner thread is woken to close its sockets";
+    EXPECT_TRUE(NetWaitHangUp(control[0], 0)) << "the owner thread is woken to close its sockets";
 
     ManagerPass();  // a free slot is neither aged nor dropped again
     EXPECT_EQ(Connection[0]->TickCount, IdleLimit() + 1);
@@ -63,10 +66,11 @@ TEST_F(SlotsTest, QuitCountsOnceAndOnlyForItsGeneration) {
     EXPECT_NE(Connection[0]->InUsed, 0);
     EXPECT_EQ(Server[0]->OnlineConnections, 1);
 
-    Quit(0, 7);
+    QuitOwn(0, 7);
     Quit(0, 7);
     Quit(0);
     EXPECT_EQ(Connection[0]->InUsed, 0);
+    EXPECT_FALSE(NetWaitHangUp(control[0], 0)) << "its own thread closes it, after TLS's alert";
     EXPECT_EQ(Server[0]->OnlineConnections, 0);
     EXPECT_EQ(User[0]->OnlineConnections, 0);
 }
