@@ -42,8 +42,7 @@ void ServeCommands(Session& session) {
             case LineStatus::Line: RunCommandLine(session, line); break;
             case LineStatus::TooLong: Reply(session, Replies::SyntaxError); break;
             case LineStatus::NeedMore: {
-                // Clients mostly wait for a reply before they send more.
-                NetResult got = session.Control.ReadAnswer(input.Free(), input.FreeSize(), NetWaits());
+                NetResult got = session.Control.Read(input.Free(), input.FreeSize(), NetWaits());
                 if (!got.Ok()) return;
                 input.Received(got.Count);
                 break;

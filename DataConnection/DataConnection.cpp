@@ -79,6 +79,10 @@ PassiveStatus OpenPassiveListener(const NetAddress& local, uint16_t low, uint16_
                                   uint16_t* port) {
     Descriptor socket = NetTcpSocket(local.Family);
     if (!socket.IsOpen()) return PassiveStatus::CreateFailed;
+    // Every download leaves its port in TIME_WAIT for a minute: without this,
+    // a busy server (or a small --passive-ports range) runs out of ports, and
+    // the kernel's search for a free one grows long.
+    NetSetReuseAddress(socket.Get());
     if (low == 0) {
         if (NetBind(socket.Get(), AnyAddress(local.Family)) != NetStatus::Ok) return PassiveStatus::BindFailed;
     } else {

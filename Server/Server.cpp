@@ -49,6 +49,8 @@ ListenerStart OpenListener(const ServerRecord& server, bool restart, Descriptor*
         return ListenerStart::Failed;
     }
     NetSetReuseAddress(socket.Get());
+    NetSendWithoutDelay(socket.Get());  // for the connections it accepts: replies go out at once
+    NetUrgentInline(socket.Get());      // and ABOR's Telnet synch stays in the stream
     bool anyAddress = Options.ListenAddress.Family == AddressFamily::None;
     if (family == AddressFamily::IPv6 && anyAddress) NetSetDualStack(socket.Get());
     NetAddress local = anyAddress ? AnyAddress(family) : Options.ListenAddress;  // --listen: that address only
@@ -74,11 +76,10 @@ NetStatus AcceptConnections(int serverIndex, int listener, int* pause) {
     while (FTPOK) {
         Descriptor accepted;
         NetAddress peer;
-        NetStatus status = NetAccept(listener, StopEvent, &accepted, &peer);
+        // Blocking: its thread sleeps in a receive between commands.
+        NetStatus status = NetAccept(listener, StopEvent, &accepted, &peer, true);
         if (status != NetStatus::Ok) return status;
         *pause = FirstRestartPause;
-        NetSendWithoutDelay(accepted.Get());  // a control connection: replies go out at once
-        NetUrgentInline(accepted.Get());      // ABOR's Telnet synch stays in the stream
         if (server.OnlineConnections.load() < server.MaxConnections) CreateConnection(serverIndex, accepted.Release(), Unmapped(peer));
         else RefuseConnection(accepted.Release());
     }

@@ -44,10 +44,6 @@ public:
     NetResult Read(void* buffer, size_t size, NetWaits waits) {
         return tls_ ? tls_->Read(Fd(), buffer, size, waits) : NetReceive(Fd(), buffer, size, waits);
     }
-    // Receives the peer's answer to what was just sent (see NetReceiveAnswer).
-    NetResult ReadAnswer(void* buffer, size_t size, NetWaits waits) {
-        return tls_ ? tls_->Read(Fd(), buffer, size, waits) : NetReceiveAnswer(Fd(), buffer, size, waits);
-    }
     // Sends every byte: Ok, Failed, Woken or Interrupted, with the count that went out.
     NetResult WriteAll(const void* data, size_t length, NetWaits waits) {
         return tls_ ? tls_->WriteAll(Fd(), data, length, waits) : NetSendAll(Fd(), data, length, waits);

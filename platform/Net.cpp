@@ -129,11 +129,12 @@ void NetSendWithoutDelay(int fd) {
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
-NetStatus NetAccept(int listenFd, NetWaits waits, Descriptor* accepted, NetAddress* peer) {
+NetStatus NetAccept(int listenFd, NetWaits waits, Descriptor* accepted, NetAddress* peer, bool blocking) {
     for (;;) {
         sockaddr_storage remote{};
         socklen_t length = sizeof remote;
-        int fd = accept4(listenFd, reinterpret_cast<sockaddr*>(&remote), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        int flags = blocking ? SOCK_CLOEXEC : SOCK_NONBLOCK | SOCK_CLOEXEC;
+        int fd = accept4(listenFd, reinterpret_cast<sockaddr*>(&remote), &length, flags);
         if (fd >= 0) {
             accepted->Reset(fd);
             if (peer != nullptr && !FromSockaddr(remote, peer)) *peer = NetAddress{};
@@ -183,12 +184,6 @@ NetResult NetReceive(int fd, void* buffer, size_t size, NetWaits waits) {
         NetStatus waited = WaitFor(fd, POLLIN, waits);
         if (waited != NetStatus::Ok) return Failure(waited, 0);
     }
-}
-
-NetResult NetReceiveAnswer(int fd, void* buffer, size_t size, NetWaits waits) {
-    NetStatus waited = WaitFor(fd, POLLIN, waits);
-    if (waited != NetStatus::Ok) return Failure(waited, 0);
-    return NetReceive(fd, buffer, size, waits);
 }
 
 NetResult NetSendAll(int fd, const void* data, size_t length, NetWaits waits) {

@@ -1,9 +1,11 @@
-// TCP sockets, one small function per chore. Every socket is non-blocking;
-// the calls that may wait do so in poll(), together with a wake event (see
-// System.h) for the listeners, and with a watched descriptor for the
-// connection threads: the control connection, which another thread dropping
-// the connection shuts down, so that its thread stops waiting at once, and
-// whose commands during a transfer interrupt the wait.
+// TCP sockets, one small function per chore. Every socket is non-blocking
+// but a control connection, whose thread sleeps in its receive between
+// commands; the calls that may wait do so in poll(), together with a wake
+// event (see System.h) for the listeners, and with a watched descriptor for
+// the connection threads: the control connection. Another thread dropping a
+// connection shuts its control connection down, which wakes its thread out
+// of a receive, a send or a poll at once; commands that arrive during a
+// transfer interrupt the transfer's waits.
 #pragma once
 
 #include <cstddef>
@@ -61,19 +63,19 @@ NetStatus NetListen(int fd, int backlog);            // Ok, AddressInUse or Fail
 // Turns off Nagle's algorithm, for connections that send whole lines: a line
 // that follows an unacknowledged one would otherwise wait for the peer's
 // delayed acknowledgement (40 ms on Linux). Bulk data keeps it, to move in
-// full segments.
+// full segments. Set on a listener, its connections inherit it.
 void NetSendWithoutDelay(int fd);
 
 // Keeps TCP urgent data in the stream where it was sent: clients send the
 // Telnet "synch" before ABOR as urgent data, and pulled out of the stream it
-// would take the line's last byte with it.
+// would take the line's last byte with it. Inherited like the above.
 void NetUrgentInline(int fd);
 
-// Accepts one connection into *accepted, its peer's address into *peer when
-// peer is not null: Ok, Failed or Woken. A connection that vanished before it
-// could be accepted is waited past, not reported. Every call that waits may
-// also end Interrupted when waits.Watch is given.
-NetStatus NetAccept(int listenFd, NetWaits waits, Descriptor* accepted, NetAddress* peer);
+// Accepts one connection into *accepted (a blocking socket when blocking),
+// its peer's address into *peer when peer is not null: Ok, Failed or Woken. A
+// connection that vanished before it could be accepted is waited past, not
+// reported. Every call that waits may also end Interrupted when waits.Watch is given.
+NetStatus NetAccept(int listenFd, NetWaits waits, Descriptor* accepted, NetAddress* peer, bool blocking = false);
 
 // Connects a new socket to remote: Ok, Failed, Woken or Interrupted, when
 // *connected holds the socket still connecting: NetFinishConnect waits on.
@@ -86,9 +88,6 @@ NetStatus NetWaitWritable(int fd, NetWaits waits);
 
 // Receives up to size bytes: Ok with the count, Ended, Failed or Woken.
 NetResult NetReceive(int fd, void* buffer, size_t size, NetWaits waits);
-// The same, waiting first: for an answer to what was just sent, which cannot
-// be there yet, a first try would only cost a call.
-NetResult NetReceiveAnswer(int fd, void* buffer, size_t size, NetWaits waits);
 
 // Sends every byte, continuing short sends: Ok, Failed, Woken or Interrupted,
 // with the count of bytes that went out.

@@ -109,6 +109,7 @@ NetStatus TlsStream::Handshake(std::unique_ptr<TlsStream>* stream, int fd, bool 
         }
         stream->reset(new TlsStream);
         (*stream)->Ssl = ssl;
+        (*stream)->Control = issueTickets;
     }
     SSL* ssl = AsSsl((*stream)->Ssl);
     for (;;) {
@@ -134,10 +135,14 @@ NetResult TlsStream::Read(int fd, void* buffer, size_t size, NetWaits waits) {
         int result = SSL_read_ex(ssl, buffer, size, &got);
         if (result == 1) {
             // One call gives one record (16 KiB at most): take every record
-            // already here, so that a large buffer fills with few calls.
+            // already here, so that a large buffer fills with few calls. On a
+            // control connection's blocking socket, only what OpenSSL holds:
+            // a read from the socket would wait for the client's next line.
             char* bytes = static_cast<char*>(buffer);
             size_t more = 0;
-            while (got < size && SSL_read_ex(ssl, bytes + got, size - got, &more) == 1) got += more;
+            while (got < size && (!Control || SSL_has_pending(ssl) == 1) &&
+                   SSL_read_ex(ssl, bytes + got, size - got, &more) == 1)
+                got += more;
             ERR_clear_error();
             return NetResult{NetStatus::Ok, got, 0};
         }

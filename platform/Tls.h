@@ -51,4 +51,5 @@ public:
 private:
     TlsStream() = default;
     void* Ssl = nullptr;
+    bool Control = false;  // a control connection: a blocking socket
 };
