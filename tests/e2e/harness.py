@@ -10,6 +10,7 @@ import re
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import tempfile
 import threading
@@ -21,6 +22,7 @@ BINARY = os.path.abspath(os.environ.get("VOSTRINE_BIN") or os.path.join(HERE, ".
 SANITIZED = bool(os.environ.get("VOSTRINE_SANITIZE"))
 # Waits are bounded; sanitized builds run several times slower.
 WAIT = 30.0 if SANITIZED else 10.0
+CLIENT_WAIT = 120 if SANITIZED else 60  # for a real client program's whole run
 
 SANITIZER_REPORT = re.compile(rb"Sanitizer|runtime error:|LeakSanitizer")
 
@@ -101,7 +103,6 @@ class Vostrine:
                 f.write(config.encode() if isinstance(config, str) else config)
         for path, content in (files or {}).items():
             self.put(path, content)
-        self.ports = [s[4] for s in servers or []]
         self.process = None
         self._out = bytearray()
         self._err = bytearray()
@@ -177,8 +178,7 @@ class Vostrine:
     def type(self, text):
         self.process.stdin.write(text.encode())
 
-    def wait_listening(self, port=None):
-        port = port or self.ports[0]
+    def wait_listening(self, port):
         wait_until(lambda: listening(port) or b"Bind socket error" in self.output(), what="a listener on port %d" % port)
         if not listening(port):
             raise AssertionError("port %d was taken" % port)
@@ -214,14 +214,6 @@ class Vostrine:
             self.process.kill()
             self.process.wait()
             raise AssertionError("vostrine did not end within %.0f s" % timeout)
-
-    def close(self):
-        # Types "close" and answers the pause; returns the exit status.
-        self.type("close\n\n")
-        return self.finish()
-
-    def signal(self, number):
-        self.process.send_signal(number)
 
     def stop(self):
         # Stops the process if it still runs and checks it ended cleanly.
@@ -291,11 +283,8 @@ class Client:
 
     def pasv(self):
         # Sends PASV and returns a connected data socket.
-        reply = self.cmd("PASV")
-        numbers = [int(n) for n in re.search(r"\((\d+),(\d+),(\d+),(\d+),(\d+),(\d+)\)", reply).groups()]
-        data = socket.create_connection((".".join(map(str, numbers[:4])), numbers[4] * 256 + numbers[5]),
-                                        timeout=WAIT)
-        return data
+        address, port = pasv_target(self.cmd("PASV"))
+        return socket.create_connection((".".join(map(str, address)), port), timeout=WAIT)
 
     def closed(self, wait=WAIT):
         # True when the server has closed the connection within `wait` seconds
@@ -318,6 +307,18 @@ class Client:
         self.sock.close()
 
 
+def reset(sock):
+    # Closes a socket with a reset instead of an orderly close.
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    sock.close()
+
+
+def pasv_target(reply):
+    # The address (four numbers) and port of a 227 reply.
+    numbers = [int(n) for n in re.search(r"\((\d+),(\d+),(\d+),(\d+),(\d+),(\d+)\)", reply).groups()]
+    return numbers[:4], numbers[4] * 256 + numbers[5]
+
+
 def receive_all(data):
     # Reads a data connection to its end.
     chunks = []
@@ -331,13 +332,17 @@ def receive_all(data):
 
 class ServerTest(unittest.TestCase):
     # A test case with helpers to start servers.
-    def serve(self, users=None, files=None, args=(), binary=None, **server_options):
+    def serve(self, users=None, files=None, args=(), binary=None, prepare=None, **server_options):
+        # A server on a free port, started and listening; prepare(workdir) runs before it starts.
         if users is None:
             users = [user("alice", "secret"), user("anonymous")]
         for attempt in range(3):
             port = free_port()
             srv = Vostrine(self, servers=[server(port, **server_options)], users=users, files=files, args=args,
-                           binary=binary)
+                           binary=binary, start=False)
+            if prepare:
+                prepare(srv.workdir)
+            srv.start()
             srv.wait_for("Running without a console" if "--no-console" in args else "Press \"close\" Key to Quit ...\nVostrine>")
             try:
                 srv.wait_listening(port)
@@ -354,6 +359,37 @@ class ServerTest(unittest.TestCase):
         client = Client(srv.port, **options)
         self.addCleanup(client.close)
         return client
+
+    def client_listener(self, family=socket.AF_INET):
+        # A listening socket for an active data connection, and its PORT argument (for IPv4).
+        listener = socket.socket(family)
+        self.addCleanup(listener.close)
+        listener.bind(("::1" if family == socket.AF_INET6 else "127.0.0.1", 0))
+        listener.listen(1)
+        listener.settimeout(WAIT)
+        return listener, "127,0,0,1,%d,%d" % divmod(listener.getsockname()[1], 256)
+
+    # A real client program, run in a scratch folder of its own (self.local).
+    def local_folder(self):
+        self.local = tempfile.mkdtemp(prefix="vostrine-client-")
+        self.addCleanup(shutil.rmtree, self.local, True)
+
+    def run_client(self, *command, stdin=None):
+        result = subprocess.run(command, input=stdin, capture_output=True, timeout=CLIENT_WAIT, cwd=self.local)
+        self.assertEqual(result.returncode, 0, "%s failed:\n%s\n%s" % (command[0], result.stdout.decode(errors="replace"),
+                                                                       result.stderr.decode(errors="replace")))
+        return result.stdout.decode(errors="replace")
+
+    def write_local(self, relative, content):
+        path = os.path.join(self.local, relative)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(content)
+        return path
+
+    def read_local(self, relative):
+        with open(os.path.join(self.local, relative), "rb") as f:
+            return f.read()
 
 
 _certificate = []

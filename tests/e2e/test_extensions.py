@@ -34,13 +34,16 @@ class Options(unittest.TestCase):
         done = subprocess.run([BINARY, "--help"], capture_output=True, timeout=WAIT)
         self.assertEqual((done.returncode, done.stderr), (0, b""))
         self.assertIn(b"--extensions", done.stdout)
-        for arguments, named in ((["--bogus"], b"--bogus"), (["--extensions=yes"], b"--extensions=yes"),
-                                 (["stray"], b"stray")):
+        # Refused before anything listens: a line naming what was wrong, then the usage.
+        for arguments in (["--bogus"], ["--extensions=yes"], ["stray"], ["--max-connections", "0"],
+                          ["--max-connections", "10001"], ["--idle-timeout", "9"], ["--passive-ports", "2000-1000"],
+                          ["--passive-ports", "80-90"], ["--passive-address", "::1"], ["--listen", "::1"],
+                          ["--listen", "nowhere"], ["--xferlog"], ["--xferlog", "/no/such/dir/x"]):
             done = subprocess.run([BINARY] + arguments, capture_output=True, timeout=WAIT, cwd="/")
             self.assertEqual((done.returncode, done.stdout), (2, b""), arguments)
-            first, usage = done.stderr.split(b"\n", 1)
-            self.assertIn(named, first)
-            self.assertTrue(usage.startswith(b"Usage: vostrine"), done.stderr)
+            first, usage = (done.stderr + b"\n").split(b"\n", 1)
+            self.assertTrue(first.startswith(b"vostrine: ") and any(a.encode() in first for a in arguments), first)
+            self.assertEqual(usage.startswith(b"Usage: vostrine"), "/no/such" not in arguments[-1], done.stderr)
 
 
 class UrgentData(ServerTest):
@@ -211,11 +214,7 @@ class ExtendedPassiveAndActive(ExtendedTest):
         self.assertEqual(self.transfer("RETR pub/p.txt"), (b"p", [OPENING_BINARY, COMPLETE]))
         six = self.connect(self.srv, host="::1").login("alice", "secret")
         six.cmd("TYPE I")
-        listener = socket.socket(socket.AF_INET6)
-        listener.bind(("::1", 0))
-        listener.listen(1)
-        listener.settimeout(WAIT)
-        self.addCleanup(listener.close)
+        listener, _ = self.client_listener(socket.AF_INET6)
         port = listener.getsockname()[1]
         for line, reply in (("PASV", "522 PORT and PASV are for IPv4 connections: use EPRT or EPSV."),
                             ("PORT 127,0,0,1,4,1", "522 PORT and PASV are for IPv4 connections: use EPRT or EPSV."),

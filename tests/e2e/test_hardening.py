@@ -7,34 +7,26 @@ import socket
 import time
 import unittest
 
-from harness import Client, ServerTest, Vostrine, WAIT, config_text, free_port, receive_all, server, user
+from harness import ServerTest, receive_all, user
 
 NOT_FOUND = "550 File not found.\r\n"
 
 
 class Links(ServerTest):
     def setUp(self):
-        self.srv = Vostrine(self, start=False)
-        work = self.srv.workdir
-        os.makedirs(os.path.join(work, "elsewhere", "share", "docs"))
-        with open(os.path.join(work, "elsewhere", "share", "docs", "secret.txt"), "w") as f:
-            f.write("outside")
-        os.makedirs(os.path.join(work, "served", "pub", "deep"))
-        with open(os.path.join(work, "served", "pub", "inside.txt"), "w") as f:
-            f.write("inside")
-        os.symlink("served", os.path.join(work, "link-root"))  # the account's root is a link
-        os.symlink("../elsewhere/share/docs", os.path.join(work, "served", "docs"))  # leads outside
-        os.symlink("pub/inside.txt", os.path.join(work, "served", "alias.txt"))  # stays inside
-        port = free_port()
-        with open(os.path.join(work, "config"), "w") as f:
-            f.write(config_text([server(port)], [user("alice", "secret", root="link-root")]))
-        self.srv.ports = [port]
-        self.srv.port = port
-        self.srv.start()
-        self.srv.wait_for("Vostrine>")
-        self.srv.wait_listening(port)
+        def prepare(work):
+            for path, text in (("elsewhere/share/docs/secret.txt", "outside"), ("served/pub/inside.txt", "inside")):
+                os.makedirs(os.path.dirname(os.path.join(work, path)), exist_ok=True)
+                with open(os.path.join(work, path), "w") as f:
+                    f.write(text)
+            os.makedirs(os.path.join(work, "served", "pub", "deep"))
+            os.symlink("served", os.path.join(work, "link-root"))  # the account's root is a link
+            os.symlink("../elsewhere/share/docs", os.path.join(work, "served", "docs"))  # leads outside
+            os.symlink("pub/inside.txt", os.path.join(work, "served", "alias.txt"))  # stays inside
+
+        self.srv = self.serve(users=[user("alice", "secret", root="link-root")], prepare=prepare)
         self.c = self.connect(self.srv).login("alice", "secret")
-        self.work = work
+        self.work = self.srv.workdir
 
     def retr(self, name):
         data = self.c.pasv()
@@ -99,11 +91,7 @@ class Slots(ServerTest):
         waiting.cmd("PASV")
         waiting.send("RETR big.bin\r\n")
         stalled = self.connect(srv).login("alice", "secret")  # PORT + RETR, never reads, then goes
-        listener = socket.socket()
-        listener.bind(("127.0.0.1", 0))
-        listener.listen(1)
-        self.addCleanup(listener.close)
-        stalled.cmd("PORT 127,0,0,1,%d,%d" % divmod(listener.getsockname()[1], 256))
+        stalled.cmd("PORT " + self.client_listener()[1])
         stalled.send("RETR big.bin\r\n")
         self.assertEqual(stalled.line()[:3], b"150")
         extra = self.connect(srv, greet=False)

@@ -7,17 +7,14 @@ import io
 import os
 import random
 import shutil
-import socket
 import ssl
 import subprocess
 import tempfile
-import time
 import unittest
 
-from harness import BINARY, ServerTest, WAIT, certificate, receive_all, user
+from harness import BINARY, CLIENT_WAIT, ServerTest, WAIT, certificate, user
 
 CONTENT = random.Random(7).randbytes(3 * 1000 * 1000 + 7)
-CLIENT_WAIT = 120 if WAIT > 10 else 60
 
 
 class ReusingFTP_TLS(ftplib.FTP_TLS):
@@ -145,15 +142,9 @@ class Protocol(TlsTest):
 
 
 class Clients(TlsTest):
-    def run_client(self, *command):
-        result = subprocess.run(command, capture_output=True, timeout=CLIENT_WAIT, cwd=self.local)
-        self.assertEqual(result.returncode, 0, "%s failed:\n%s" % (command[0], result.stderr.decode(errors="replace")))
-
     def setUp(self):
-        self.local = tempfile.mkdtemp(prefix="vostrine-tls-client-")
-        self.addCleanup(shutil.rmtree, self.local, True)
-        with open(os.path.join(self.local, "up.bin"), "wb") as f:
-            f.write(CONTENT)
+        self.local_folder()
+        self.write_local("up.bin", CONTENT)
 
     def test_curl_lftp_and_ftplib_both_ways(self):
         for extra in ((), ("--extensions",)):
@@ -164,8 +155,7 @@ class Clients(TlsTest):
             for mode in (["--disable-epsv"],) if not extra else ([],):
                 curl = ["curl", "-sS", "--ssl-reqd", "-k", "--max-time", str(CLIENT_WAIT)] + mode
                 self.run_client(*curl, "-o", "got.bin", url + "f.bin")
-                with open(os.path.join(self.local, "got.bin"), "rb") as f:
-                    self.assertEqual(f.read(), CONTENT, (extra, mode))
+                self.assertEqual(self.read_local("got.bin"), CONTENT, (extra, mode))
                 self.run_client(*curl, "-T", "up.bin", url + "curl.bin")
                 self.assertEqual(srv.read("curl.bin"), CONTENT)
             self.run_client("lftp", "-u", "alice,secret", "-p", str(srv.port), "-e",
@@ -176,8 +166,7 @@ class Clients(TlsTest):
                             "set cmd:fail-exit yes; set ftp:ssl-force true; set ftp:ssl-protect-data true; "
                             "set ssl:verify-certificate no; set ftp:passive-mode off; get lftp.bin -o back.bin; bye",
                             "127.0.0.1")
-            with open(os.path.join(self.local, "back.bin"), "rb") as f:
-                self.assertEqual(f.read(), CONTENT)
+            self.assertEqual(self.read_local("back.bin"), CONTENT)
             os.unlink(os.path.join(self.local, "back.bin"))
             for passive in (True, False):
                 ftp = self.ftp(srv)

@@ -6,11 +6,10 @@ import random
 import re
 import resource
 import socket
-import struct
 import time
 import unittest
 
-from harness import Client, ServerTest, WAIT, receive_all, user
+from harness import ServerTest, WAIT, pasv_target, receive_all, reset, user
 
 OPENING = b"150 Opening BINARY mode data connection for file transfer.\r\n"
 COMPLETE = b"226 Transfer complete.\r\n"
@@ -19,19 +18,6 @@ NO_DATA = b"425 Can't open data connection.\r\n"
 ABORTED = b"426 Connection closed; transfer aborted.\r\n"
 CANT_CREATE = b"550 Can't create file.\r\n"
 F20000 = random.Random(1).randbytes(20000)
-
-
-def reset(sock):
-    sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-    sock.close()
-
-
-def client_listener():
-    listener = socket.socket()
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(1)
-    listener.settimeout(WAIT)
-    return listener, "127,0,0,1,%d,%d" % divmod(listener.getsockname()[1], 256)
 
 
 class TransferTest(ServerTest):
@@ -47,8 +33,7 @@ class TransferTest(ServerTest):
             data = self.c.pasv()
             self.c.send(command + "\r\n")
             return data
-        listener, argument = client_listener()
-        self.addCleanup(listener.close)
+        listener, argument = self.client_listener()
         self.assertEqual(self.c.cmd("PORT " + argument), "200 Port command successful\r\n")
         self.c.send(command + "\r\n")
         return listener.accept()[0]
@@ -130,9 +115,7 @@ class Transfers(TransferTest):
 class DataConnections(TransferTest):
     def test_pasv_reply_names_the_address_the_client_reached(self):
         for address in ("127.0.0.1", "127.0.0.2"):
-            c = Client(self.srv.port, host=address)
-            self.addCleanup(c.close)
-            reply = c.login("alice", "secret").cmd("PASV")
+            reply = self.connect(self.srv, host=address).login("alice", "secret").cmd("PASV")
             self.assertRegex(reply, r"^227 Entering Passive Mode \(%s,\d+,\d+\)\.\r\n$" % address.replace(".", ","))
 
     def test_one_transfer_per_pasv_and_many_per_port(self):
@@ -141,8 +124,7 @@ class DataConnections(TransferTest):
         self.assertEqual(self.c.cmd("RETR empty.txt"), NO_DATA.decode())
         self.c.send("LIST\r\n")
         self.assertEqual([self.c.line(), self.c.line()], [LIST_START, NO_DATA])
-        listener, argument = client_listener()
-        self.addCleanup(listener.close)
+        listener, argument = self.client_listener()
         self.c.cmd("PORT " + argument)
         for _ in range(2):
             self.c.send("RETR with blanks.txt\r\n")
@@ -157,16 +139,14 @@ class DataConnections(TransferTest):
                                 ("", syntax), ("a,b,c,d,e,f", syntax)):
             self.assertEqual(self.c.cmd("PORT " + argument), reply, argument)
         self.assertEqual(self.c.cmd("RETR empty.txt"), NO_DATA.decode())  # nothing was stored
-        listener, argument = client_listener()  # numbers written with a plus sign are numbers
-        self.addCleanup(listener.close)
+        listener, argument = self.client_listener()  # numbers written with a plus sign are numbers
         self.assertEqual(self.c.cmd("PORT +" + argument.replace(",", ",+")), "200 Port command successful\r\n")
         self.c.send("RETR with blanks.txt\r\n")
         self.assertEqual(receive_all(listener.accept()[0]), b"12345")
         self.assertEqual([self.c.line(), self.c.line()], [OPENING, COMPLETE])
 
     def test_passive_port_is_kept_for_the_client(self):
-        numbers = [int(n) for n in re.search(r"\(([\d,]+)\)", self.c.cmd("PASV")).group(1).split(",")]
-        port = numbers[4] * 256 + numbers[5]
+        port = pasv_target(self.c.cmd("PASV"))[1]
         thief = socket.socket()
         thief.bind(("127.0.0.2", 0))
         thief.settimeout(WAIT)
@@ -250,8 +230,9 @@ class BrokenTransfers(TransferTest):
             time.sleep(0.05)
         self.assertEqual(self.open_fds(), gone)
 
-    def test_clear_ends_connections_waiting_or_transferring(self):
+    def test_clear_ends_connections_idle_waiting_or_transferring(self):
         self.srv.put("big.bin", bytes(32 << 20))
+        idle, greeted = self.connect(self.srv).login("alice", "secret"), self.connect(self.srv)
         waiting = self.connect(self.srv).login("alice", "secret")
         waiting.cmd("PASV")
         waiting.send("RETR big.bin\r\n")  # never connects: waits in the passive accept
@@ -268,13 +249,14 @@ class BrokenTransfers(TransferTest):
         states = re.findall(r"\tState:(\d+)\n", self.srv.view("conn"))
         self.assertTrue({"3", "4"} <= set(states), states)
         self.srv.type("clear\n")
-        for client in (waiting, self.c, uploading):
+        for client in (idle, greeted, waiting, self.c, uploading):
             self.assertTrue(client.closed())
             self.assertEqual(client.pending, b"")  # no final reply after the connection was ended
         self.srv.wait_field("server", 0, "OnlineConnections", 0)
         self.assertEqual(self.srv.field("user", 0, "OnlineConnections"), 0)
-        self.assertNotIn("InUsed:-1", self.srv.view("conn"))
-        self.assertEqual(self.connect(self.srv).login("alice", "secret").cmd("NOOP"), "200 OK\r\n")
+        self.assertEqual(self.srv.view("conn").count("\tInUsed:0\n"), 5)
+        self.assertEqual(self.connect(self.srv).login("alice", "secret").cmd("NOOP"), "200 OK\r\n")  # still accepting
+        self.assertIn("\tInUsed:-1\n", self.srv.view("conn"))
 
 
 if __name__ == "__main__":

@@ -11,23 +11,16 @@
 import os
 import random
 import re
-import socket
-import struct
 import sys
 import threading
 import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from harness import Client, ServerTest, WAIT, user  # noqa: E402
+from harness import Client, ServerTest, WAIT, reset, user  # noqa: E402
 
 SECONDS = float(sys.argv[1]) if len(sys.argv) > 1 else 600
 CLIENTS = int(sys.argv[2]) if len(sys.argv) > 2 else 50
-
-
-def reset(sock):
-    sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-    sock.close()
 
 
 def resident_kib(pid):
@@ -86,7 +79,6 @@ class Soak(ServerTest):
                         while data.recv(65536):
                             pass
                         data.close()
-                    c.sock.settimeout(WAIT)
                     while not c.line()[:3] in (b"226", b"225", b"425", b"426", b"451", b"550"):
                         pass
                 c.cmd("QUIT")

@@ -1,5 +1,6 @@
 // The configuration reader's tricky rules: comments, NULL, trimming, tabs,
-// over-long lines, group markers, counts and refusals.
+// over-long lines, group markers, counts and refusals. (What a whole file
+// loads into, the console's views show byte for byte in the end-to-end tests.)
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -38,23 +39,6 @@ std::vector<std::string> Values(const std::string& text, int count) {
 
 }  // namespace
 
-TEST(Fgetline, ReadsLinesAndReportsTheEnd) {
-    MemoryFile memory("one\n\ntwo-without-end");
-    char buffer[8];
-    const std::pair<int, const char*> reads[] = {{3, "one"}, {0, ""}, {7, "two-wit"}, {7, "hout-en"}, {1, "d"}, {-1, ""}};
-    for (auto [length, text] : reads) {
-        EXPECT_EQ(fgetline(memory.File, buffer, sizeof buffer), length);
-        EXPECT_STREQ(buffer, text);
-    }
-}
-
-TEST(Trim, RemovesOnlyTheirOwnCharacters) {
-    char right[] = "  value \t \r \r";
-    EXPECT_STREQ(rtrimstr(right), "  value \t");
-    char left[] = " \n \tvalue ";
-    EXPECT_STREQ(ltrimstr(left), "\tvalue ");
-}
-
 TEST(GetData, ReadsValuesByTheFileRules) {
     const std::string exact(255, 'e');
     const std::pair<std::string, std::vector<std::string>> cases[] = {
@@ -88,24 +72,6 @@ protected:
         return LoadConfig(scratch.Write("config", text).c_str());
     }
 };
-
-TEST_F(LoadConfigTest, LoadsTheExampleLayout) {
-    ASSERT_TRUE(Load("1\n0\nTest\n1\nNULL\n21\n10\nWelcome!\nBye!\n0\n1\n"
-                     "anonymous\nNULL\n0\n1\nNULL\n2\n1\nDefault\nE:/\n0\n-1\n"));
-    ASSERT_EQ(ServerCount, 1);
-    const ServerRecord& server = *Server[0];
-    EXPECT_EQ(std::vector<std::string>({server.Name, server.IP, server.WelcomeText, server.GoodByeText}),
-              std::vector<std::string>({"Test", "", "Welcome!", "Bye!"}));
-    EXPECT_EQ(std::vector<int>({server.ID, server.State, server.Port, server.MaxConnections}),
-              std::vector<int>({0, 1, 21, 10}));
-    ASSERT_EQ(UserCount, 1);
-    const UserRecord& user = *User[0];
-    EXPECT_STREQ(user.Name, "anonymous");
-    EXPECT_STREQ(user.PassWord, "");
-    EXPECT_EQ(std::vector<int>({user.Enabled, user.MaxConnections, user.DirectoryCount}), std::vector<int>({1, 2, 1}));
-    EXPECT_STREQ(user.Directories[0]->Name, "Default");
-    EXPECT_STREQ(user.Directories[0]->Path, "E:/");
-}
 
 TEST_F(LoadConfigTest, GroupMarkersTruncationAndLongTexts) {
     ASSERT_TRUE(Load("0\n0\n2\ngrouped\npw\n3\n65535\nstaff\nnext\nNULL\n0\n1\nNULL\n1\n0\n"));
