@@ -18,7 +18,7 @@ WRONG = "530 Not logged in, user or password incorrect.\r\n"
 
 
 class Options(ServerTest):
-    def test_no_console_serves_after_its_input_ends(self):
+    def test_no_console_serves_after_its_input_ends_and_stops_on_sigterm(self):
         srv = self.serve(args=["--no-console", "--hide-passwords"])
         srv.process.stdin.close()
         time.sleep(0.3)
@@ -26,7 +26,11 @@ class Options(ServerTest):
         self.assertEqual(c.cmd("USER alice"), "331 Password required for alice\r\n")
         self.assertEqual(c.cmd("PASS secret"), "230 User successfully logged in.\r\n")
         srv.wait_for(":PASS ****\r\n")
-        self.assertNotIn(b"secret", srv.output())  # stopped by SIGTERM, as the signals test shows
+        self.assertNotIn(b"secret", srv.output())
+        srv.process.send_signal(signal.SIGTERM)  # no console to wait for: the signal alone ends it
+        self.assertEqual(srv.finish(), 0)
+        self.assertTrue(c.closed())
+        self.assertNotIn(b"Press Enter", srv.output())
 
     def test_signals_stop_cleanly_and_sighup_reopens_the_logs(self):
         for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
