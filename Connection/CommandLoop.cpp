@@ -141,7 +141,7 @@ void ConnectionInstanceProc(ConnectionStart start) {
     ConnectionRecord& record = *Connection[start.Slot];
     static thread_local int threadId = CurrentThreadId();
     record.ThisThread = threadId;
-    Session session(start.Slot, start.Generation, Descriptor(start.Socket), record);
+    Session session(start.Slot, start.Generation, Descriptor(start.Socket), record, start.Client);
     if (ReplyWith(session, Replies::WelcomePrefix, Server[record.ServerID]->WelcomeText, Replies::WelcomeSuffix))
         ServeCommands(session);
     QuitOwn(start.Slot, start.Generation);

@@ -6,12 +6,15 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/Address.h"
+
 struct Session;
 
 struct ConnectionStart {
     int Slot;
     uint32_t Generation;
     int Socket;
+    NetAddress Client;  // the client's address, as accepted
 };
 
 // Serves one connection to its end: its counts returned, its sockets closed.

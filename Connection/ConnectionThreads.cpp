@@ -8,6 +8,7 @@
 #include "Connection/CommandLoop.h"
 #include "Connection/Replies.h"
 #include "core/Log.h"
+#include "core/LoginGuard.h"
 #include "core/Options.h"
 #include "core/Records.h"
 #include "core/Slots.h"
@@ -115,6 +116,12 @@ void Refuse(int socket, std::string_view text) {
 }  // namespace
 
 int CreateConnection(int serverIndex, int socket, const NetAddress& peer) {
+    // SECURITY: an address that failed to log in too often recently is turned
+    // away until those failures are old.
+    if (LoginsBarred(peer, MonotonicMilliseconds())) {
+        Refuse(socket, Replies::TooManyFailedLogins);
+        return -1;
+    }
     std::unique_lock<std::mutex> hold(SlotLock);
     // SECURITY: one address may not take every slot (--max-per-address).
     if (Options.MaxPerAddress > 0 && ConnectionsFromLocked(peer) >= Options.MaxPerAddress) {
@@ -138,10 +145,11 @@ int CreateConnection(int serverIndex, int socket, const NetAddress& peer) {
     record.DataSocket = NoSocket;
     record.PassiveMode = 0;
     record.Peer = peer;
+    record.HoldsPassivePort = false;
     if (++record.Generation == AnyGeneration) ++record.Generation;
     record.Attached = true;
     record.InUsed = 0xFF;
-    ConnectionStart start{slot, record.Generation, socket};
+    ConnectionStart start{slot, record.Generation, socket, peer};
     if (idleThreads > static_cast<int>(arrivedConnections.size())) {
         arrivedConnections.push_back(start);
         hold.unlock();  // so that the thread woken below need not wait for the lock

@@ -1,11 +1,14 @@
 // PORT and PASV, and with the extensions EPRT and EPSV (RFC 2428): how the
 // next transfer's data connection is made.
+#include <algorithm>
 #include <cstdio>
+#include <mutex>
 
 #include "Connection/Commands.h"
 #include "Connection/Replies.h"
 #include "Connection/Session.h"
 #include "DataConnection/DataConnection.h"
+#include "core/Records.h"
 
 namespace {
 
@@ -38,6 +41,25 @@ bool UseActiveTarget(Session& session, const NetAddress& target) {
     return true;
 }
 
+// SECURITY: with --passive-ports, the clients of one address may hold at
+// most a quarter of the range (at least two ports) in listeners at a time,
+// so that a few connections cannot take every port from everyone else.
+// Reserves one for the connection; false when its address holds its share.
+bool ReservePassivePort(Session& session) {
+    if (Options.PassivePortLow == 0) return true;
+    int share = std::max(2, (Options.PassivePortHigh - Options.PassivePortLow + 1) / 4);
+    std::lock_guard<std::mutex> hold(SlotLock);
+    int held = 0;
+    int count = ConnectionCount.load();
+    for (int i = 0; i < count; ++i) {
+        const ConnectionRecord& other = *Connection[i];
+        if (other.InUsed.load() != 0 && other.HoldsPassivePort && SameHost(other.Peer, session.Client)) ++held;
+    }
+    if (held >= share) return false;
+    session.Record.HoldsPassivePort = true;
+    return true;
+}
+
 // Opens a passive listener and replies with the failure, or gives its port.
 bool UsePassiveListener(Session& session, uint16_t* port) {
     CloseDataConnection(session);  // an earlier listener nobody used
@@ -45,8 +67,15 @@ bool UsePassiveListener(Session& session, uint16_t* port) {
         Reply(session, Replies::DataSocketCreateError);
         return false;
     }
+    if (!ReservePassivePort(session)) {
+        Reply(session, Replies::PassivePortsHeld);
+        return false;
+    }
     Descriptor listener;
-    switch (OpenPassiveListener(session.LocalAddress, Options.PassivePortLow, Options.PassivePortHigh, &listener, port)) {
+    PassiveStatus status =
+        OpenPassiveListener(session.LocalAddress, Options.PassivePortLow, Options.PassivePortHigh, &listener, port);
+    if (status != PassiveStatus::Ok) CloseDataConnection(session);  // gives the reservation back
+    switch (status) {
         case PassiveStatus::CreateFailed: Reply(session, Replies::DataSocketCreateError); return false;
         case PassiveStatus::BindFailed: Reply(session, Replies::DataSocketBindError); return false;
         case PassiveStatus::ListenFailed: Reply(session, Replies::DataSocketListenError); return false;

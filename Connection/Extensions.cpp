@@ -39,7 +39,7 @@ void PathStatus(Session& session, const char* argument) {
     ListingFormat format;
     format.Style = ListingStyle::Long;
     format.Now = NowSeconds();
-    DirectoryReader reader(OpenDirectoryBeneath(path.Path));
+    DirectoryReader reader = ListDirectoryBeneath(path.Path);
     if (!reader.IsOpen()) {
         DirectoryEntry entry;
         if (InfoBeneath(path.Path, &entry) && !entry.IsDirectory) BuildUnit(listing, format, entry, argument);

@@ -210,6 +210,18 @@ void CommandSite(Session& session, char* argument) {
         Reply(session, Replies::ArgumentSyntax);
         return;
     }
+    // SECURITY: only the permission bits: a client with write access must not
+    // make a setuid or setgid program (run by anyone, it would have the
+    // server's rights), nor a sticky directory.
+    if (mode > 0777) {
+        Reply(session, Replies::ChmodSpecialBits);
+        return;
+    }
     ClientPath path(session, rest.data() + digits + 1);
+    // SECURITY: the account's root keeps the mode its operator gave it.
+    if (path.Valid && path.Path.IsRoot()) {
+        Reply(session, Replies::ChmodRoot);
+        return;
+    }
     Reply(session, path.Valid && ChangeModeBeneath(path.Path, mode) ? Replies::ChmodOk : Replies::ChmodFailed);
 }

@@ -9,6 +9,8 @@
 #include "Connection/Replies.h"
 #include "Connection/Session.h"
 #include "core/LogFiles.h"
+#include "core/LoginGuard.h"
+#include "core/Options.h"
 #include "core/Records.h"
 #include "core/Slots.h"
 #include "platform/Net.h"
@@ -26,19 +28,46 @@ constexpr int LoginPauseUnit = 1000;  // milliseconds
 // One line in the login log.
 void LogAttempt(Session& session, bool ok) {
     char host[64] = "";
-    if (KnowAddresses(session)) FormatAddress(session.PeerAddress, host, sizeof host);
-    LogLogin(host, session.PeerAddress.Port, session.UserName, ok);
+    FormatAddress(session.Client, host, sizeof host);
+    LogLogin(host, session.Client.Port, session.UserName, ok);
 }
 
-// SECURITY: a wrong name or password is answered only after a pause that
-// doubles with every failure on the connection (1, 2, 4, then 8 seconds), and
-// the fifth failure ends the connection: guessing passwords becomes slow. The
-// pause ends at once when the connection is dropped.
+// The pause before the answer to a connection's nth failed login: it doubles
+// with every failure (1, 2, 4, then 8 seconds).
+int PauseSeconds(int failures) { return std::min(1 << std::min(failures - 1, 3), LongestPauseSeconds); }
+
+// SECURITY: waits out a login pause before an answer to PASS. A client that
+// ends its connection meanwhile (a reset or an orderly close) learns nothing
+// from the silence, but the attempt counts as abandoned for its address.
+// Clients in a pause hold at most half the server's slots, so that guessers
+// cannot fill them all: past that, the connection is told so and closed.
+// True when the answer may go out.
+bool WaitLoginPause(Session& session, int failures) {
+    if (LoginPauseUnit == 0) return true;
+    const ServerRecord& server = *Server[session.Record.ServerID];
+    int most = std::max(1, std::min(server.MaxConnections, Options.MaxConnections) / 2);
+    if (server.LoginsPausing.fetch_add(1) >= most) {
+        server.LoginsPausing--;
+        Reply(session, Replies::TooManyLoginsWaiting);
+        QuitOwn(session.Slot, session.Generation);
+        return false;
+    }
+    bool ended = NetWaitHangUp(session.Control.Fd(), PauseSeconds(failures) * LoginPauseUnit);
+    server.LoginsPausing--;
+    if (!ended) return true;
+    if (session.Serving()) NoteLoginAbandoned(session.Client, MonotonicMilliseconds());  // not when dropped by us
+    QuitOwn(session.Slot, session.Generation);
+    return false;
+}
+
+// SECURITY: a wrong name or password is answered only after the pause, and
+// the fifth failure ends the connection: guessing passwords becomes slow.
+// Every failure also counts against the client's address.
 void RefuseLogin(Session& session, Replies::Text reply) {
     LogAttempt(session, false);
+    NoteLoginFailure(session.Client, MonotonicMilliseconds());
     int failures = ++session.LoginFailures;
-    int seconds = std::min(1 << std::min(failures - 1, 3), LongestPauseSeconds);
-    if (NetWaitHangUp(session.Control.Fd(), seconds * LoginPauseUnit)) return;  // dropped meanwhile
+    if (!WaitLoginPause(session, failures)) return;
     Reply(session, reply);
     if (failures >= FailuresBeforeClose) QuitOwn(session.Slot, session.Generation);
 }
@@ -91,6 +120,10 @@ void CommandPass(Session& session, char* argument) {
         RefuseLogin(session, Replies::WrongPassword);
         return;
     }
+    // SECURITY: from an address that keeps leaving before its answers, a
+    // right password waits as a wrong one would: leaving early tells nothing.
+    if (LoginAnswersWait(session.Client, MonotonicMilliseconds()) && !WaitLoginPause(session, session.LoginFailures + 1))
+        return;
     Replies::Text outcome = Replies::LoggedIn;
     {
         std::lock_guard<std::mutex> hold(SlotLock);  // the limit test and the count change as one step

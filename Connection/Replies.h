@@ -14,6 +14,7 @@ using Text = std::string_view;
 constexpr Text TooManyUsers = "502 Too many users on this server.\n";
 
 constexpr Text TooManyFromAddress = "421 Too many connections from your address.\r\n";
+constexpr Text TooManyFailedLogins = "421 Too many failed logins from your address.\r\n";
 
 // Command loop
 constexpr Text WelcomePrefix = "220 ", WelcomeSuffix = "\r\n";
@@ -28,6 +29,7 @@ constexpr Text WrongPassword = "530 Not logged in, user or password incorrect.\r
 constexpr Text TooManyPeople = "530 Not logged in, too many people are using this user.\r\n";
 constexpr Text NoHomeDirectory = "530 Not logged in, user has no home directory.\r\n";
 constexpr Text LoggedIn = "230 User successfully logged in.\r\n";
+constexpr Text TooManyLoginsWaiting = "421 Too many logins waiting for an answer; try again later.\r\n";
 constexpr Text CurrentDirectoryPrefix = "257 \"", CurrentDirectorySuffix = "\" is current directory.\r\n";
 constexpr Text TypeSetPrefix = "200 Type set to ", TypeSetSuffix = "\r\n";
 constexpr Text System = "215 Windows_NT\r\n";
@@ -60,6 +62,7 @@ constexpr const char* PassiveFormat = "227 Entering Passive Mode (%d,%d,%d,%d,%d
 constexpr Text DataSocketCreateError = "425 Data socket create error.\r\n";
 constexpr Text DataSocketBindError = "425 Data socket bind error.\r\n";
 constexpr Text DataSocketListenError = "425 Data socket listen error.\r\n";
+constexpr Text PassivePortsHeld = "425 Too many passive ports held from your address.\r\n";
 
 // Transfers
 constexpr Text ListStarting = "125 Data connection already open; Transfer starting.\r\n";
@@ -101,6 +104,8 @@ constexpr Text TypeImage = "200 Type set to I\r\n";
 constexpr Text TypeLocal = "200 Type set to L 8\r\n";
 constexpr Text ChmodOk = "200 SITE CHMOD command successful.\r\n";
 constexpr Text ChmodFailed = "550 SITE CHMOD command failed.\r\n";
+constexpr Text ChmodSpecialBits = "550 SITE CHMOD sets only the permission bits (000 to 777).\r\n";
+constexpr Text ChmodRoot = "550 SITE CHMOD cannot change the root directory.\r\n";
 
 constexpr const char* RestFormat = "350 Restarting at %" PRId64 ". Send STORE or RETRIEVE to initiate transfer.\r\n";
 constexpr Text RestBeyondEnd = "554 Restart offset beyond the end of the file.\r\n";

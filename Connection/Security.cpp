@@ -20,9 +20,13 @@ void CommandAuth(Session& session, char* argument) {
     if (!Reply(session, Replies::AuthOk)) return;
     // SECURITY: anything the client sent after AUTH and before the handshake
     // came in clear text and could have been injected by someone in the path:
-    // it is dropped, never run as if it had come over TLS.
+    // it is dropped, never run as if it had come over TLS. That includes
+    // lines held from a transfer and a Telnet sequence left unfinished.
     session.Input.Start = session.Input.Held = 0;
     session.Input.Discarding = false;
+    session.Input.Telnet = TelnetState::Data;
+    session.Input.Later.clear();
+    session.Input.LaterBytes = 0;
     std::string reason;
     NetStatus status = session.Control.StartTls(true, NetWaits(), &reason);
     if (status == NetStatus::Ok) return;

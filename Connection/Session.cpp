@@ -1,6 +1,7 @@
 #include "Connection/Session.h"
 
 #include <cstring>
+#include <mutex>
 
 #include "core/Log.h"
 
@@ -28,6 +29,11 @@ size_t FormatBounded(char* buffer, size_t size, std::string_view prefix, std::st
         length += part.size();
     }
     buffer[length] = '\0';
+    // SECURITY: a name (a directory, a file on disk) with a line end in it
+    // would end the reply early and could forge the next one: each CR, LF or
+    // NUL of the middle is shown as '?'.
+    for (size_t i = prefix.size(); i < prefix.size() + middle.size(); ++i)
+        if (buffer[i] == '\r' || buffer[i] == '\n' || buffer[i] == '\0') buffer[i] = '?';
     return length;
 }
 
@@ -42,6 +48,10 @@ void CloseDataConnection(Session& session) {
     session.Record.DataSocket = NoSocket;
     session.Data.Close();
     session.Endpoint.Listener.Reset();
+    if (session.Record.HoldsPassivePort) {  // only this thread sets it
+        std::lock_guard<std::mutex> hold(SlotLock);
+        session.Record.HoldsPassivePort = false;
+    }
 }
 
 bool KnowAddresses(Session& session) {

@@ -27,14 +27,17 @@ constexpr size_t LaterLimit = 64 * 1024;  // lines held for after a transfer; pa
 enum class TransferType : uint8_t { Binary, Ascii };
 
 struct Session {
-    Session(int slot, uint32_t generation, Descriptor control, ConnectionRecord& record)
-        : Slot(slot), Generation(generation), Record(record), Control(std::move(control)) {}
+    Session(int slot, uint32_t generation, Descriptor control, ConnectionRecord& record, const NetAddress& client)
+        : Slot(slot), Generation(generation), Record(record), Client(client), Control(std::move(control)) {}
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
     const int Slot;
     const uint32_t Generation;
     ConnectionRecord& Record;
+    // The client's address and port as the connection was accepted: what the
+    // logs name, even once the connection has gone.
+    const NetAddress Client;
 
     Channel Control;   // the control connection
     ControlInput Input;  // what the client sent that has not been run yet

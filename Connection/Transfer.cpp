@@ -108,9 +108,11 @@ Replies::Text ProtectDataConnection(Session& session) {
             ConsolePrintf("TLS handshake failed on %d: %s\r\n", session.Data.Fd(), reason.c_str());
         return session.AbortRequested ? Replies::TransferAborted : Replies::CantOpenDataConnection;
     }
-    // SECURITY: a data connection must come from whoever holds the control
-    // connection's TLS session, or another host could take the transfer.
-    if (!session.Data.ResumedTls() && !Options.TlsAllowNewDataSessions) return Replies::DataSessionNotReused;
+    // SECURITY: a data connection must come from whoever holds this control
+    // connection's TLS session, or another client could take the transfer by
+    // connecting first with a session of its own.
+    if (!session.Data.ResumedTlsOf(session.Control) && !Options.TlsAllowNewDataSessions)
+        return Replies::DataSessionNotReused;
     return {};
 }
 
@@ -159,7 +161,7 @@ bool SendListingOf(Session& session, const ClientPath& path, const char* name, c
     char text[ListingSize];
     ListingText listing{text, sizeof text};
     text[0] = '\0';
-    DirectoryReader reader(OpenDirectoryBeneath(path.Path));
+    DirectoryReader reader = ListDirectoryBeneath(path.Path);
     if (!reader.IsOpen()) {
         // A file gets its line; a directory that cannot be read lists as nothing.
         DirectoryEntry entry;
@@ -321,16 +323,25 @@ Replies::Text Store(Session& session, const char* argument, StoreMode mode) {
     if (Replies::Text failed = OpenDataConnection(session); !failed.empty()) return failed;
     ClientPath path(session, argument);
     if (!path.Built) return Replies::CantCreateFile;
+    if (offset > 0) {
+        // SECURITY: a resumed upload continues the file; an offset past its
+        // end would make a sparse file of any size, holes the disk may not hold.
+        DirectoryEntry existing;
+        int64_t size = path.Valid && InfoBeneath(path.Path, &existing) ? existing.Size : 0;
+        if (offset > size) return Replies::RestBeyondEnd;
+    }
     bool ascii = session.Type == TransferType::Ascii;
     TransferState receiving(session.Record, StateReceiving);
     Reply(session, ascii ? Replies::OpeningAscii : Replies::OpeningBinary);
+    // The file is touched only once the data connection is known to be the
+    // client's: a refused one must not have emptied it.
+    if (Replies::Text failed = ProtectDataConnection(session); !failed.empty()) return failed;
     // REST keeps the bytes before its offset; APPE keeps the whole file.
     Descriptor file = !path.Valid                ? Descriptor()
                       : mode == StoreMode::Append ? OpenWriteBeneath(path.Path, -1)
                       : offset > 0                ? OpenWriteBeneath(path.Path, offset)
                                                   : CreateBeneath(path.Path);
     if (!file.IsOpen()) return Replies::CantCreateFile;
-    if (Replies::Text failed = ProtectDataConnection(session); !failed.empty()) return failed;
     Started(session);
     Replies::Text outcome = ReceiveFile(session, file.Get());
     // What follows the received bytes of a resumed upload is cut off, however it ended.
@@ -347,7 +358,7 @@ void LogFileTransfer(Session& session, const char* argument, bool outgoing, bool
     char path[PathSize];
     if (!NormaliseClientPath(session.Record.CurrentDirectory, argument, path, sizeof path)) return;
     char host[64] = "";
-    if (KnowAddresses(session)) FormatAddress(session.PeerAddress, host, sizeof host);
+    FormatAddress(session.Client, host, sizeof host);
     int user = session.Record.UserID.load();
     LogTransfer({std::max<int64_t>(1, (elapsed + 500) / 1000), host, session.Moved, path,
                  session.Type == TransferType::Ascii, outgoing, user >= 0 ? User[user]->Name : "", complete});

@@ -23,6 +23,11 @@ bool AppendLine(ListingText& listing, const char* line, int length) {
     return true;
 }
 
+// SECURITY: clients read listings line by line, and STAT sends them on the
+// control connection: a name holding a line end would end its line early and
+// could forge the lines after it. Such an entry is left out.
+bool FitsOneLine(std::string_view name) { return name.find_first_of("\r\n") == std::string_view::npos; }
+
 int ClampYear(int year) { return year < 0 ? 0 : year > 9999 ? 9999 : year; }
 
 // The facts of one entry, each ended by ";", into buffer.
@@ -33,8 +38,11 @@ int FormatFacts(const DirectoryEntry& entry, unsigned facts, const char* kind, c
             length += std::snprintf(buffer + length, size - static_cast<size_t>(length), format, values...);
     };
     bool directory = entry.IsDirectory;
-    if (facts & FactType) add("type=%s;", kind != nullptr ? kind : directory ? "dir" : "file");
-    if ((facts & FactSize) && !directory) add("size=%" PRId64 ";", entry.Size);
+    // A link described as itself (it leads outside the root): nothing can be
+    // read or written through it, only the name removed or renamed.
+    bool link = entry.Kind == FileKind::Link;
+    if (facts & FactType) add("type=%s;", kind != nullptr ? kind : directory ? "dir" : link ? "OS.unix=symlink" : "file");
+    if ((facts & FactSize) && !directory && !link) add("size=%" PRId64 ";", entry.Size);
     if (facts & FactModify) {
         char when[15];
         FormatFactTime(entry.LastWrite, when);
@@ -42,7 +50,7 @@ int FormatFacts(const DirectoryEntry& entry, unsigned facts, const char* kind, c
     }
     if (facts & FactPerm) {
         // What this server may do with the entry, from the mode bits that apply to it.
-        unsigned bits = entry.Privileged ? 07 : entry.OwnedByUs ? (entry.Permissions >> 6) & 07 : entry.Permissions & 07;
+        unsigned bits = link ? 0 : entry.Privileged ? 07 : entry.OwnedByUs ? (entry.Permissions >> 6) & 07 : entry.Permissions & 07;
         bool read = bits & 04, write = bits & 02, search = bits & 01;
         char perm[8];
         size_t used = 0;
@@ -226,6 +234,7 @@ bool BuildFileUnit(ListingText& listing, const char* name, time_t lastWrite, int
 
 bool BuildUnit(ListingText& listing, const ListingFormat& format, const DirectoryEntry& entry, std::string_view name,
                const char* kind) {
+    if (!FitsOneLine(name)) return false;
     char line[ListingLineLimit + 64];
     int shown = static_cast<int>(name.size() > 1024 ? 1024 : name.size());
     int length = -1;
@@ -266,6 +275,7 @@ bool GetDirectoryList(DirectoryReader& reader, ListingText& listing, const Listi
     size_t lineLimit = plain ? PlainLineLimit : ListingLineLimit;
     while (listing.Used + lineLimit <= listing.Capacity) {
         if (!reader.Next(&entry)) return false;
+        if (!FitsOneLine(entry.Name)) continue;
         if (plain) {
             if (entry.IsDirectory) BuildDirectoryUnit(listing, entry.Name, entry.LastWrite);
             else BuildFileUnit(listing, entry.Name, entry.LastWrite, entry.Size);

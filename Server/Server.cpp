@@ -20,6 +20,8 @@ namespace {
 constexpr int ListenBacklog = 128;
 constexpr int FirstRestartPause = 100;  // milliseconds; doubled after each failure in a row
 constexpr int LongestRestartPause = 3200;
+constexpr int FirstShortagePause = 10;  // milliseconds; doubled while accepting finds no descriptor
+constexpr int LongestShortagePause = 1000;
 
 enum class ListenerStart { Listening, Failed, NoSocketYet };
 
@@ -73,12 +75,24 @@ ListenerStart OpenListener(const ServerRecord& server, bool restart, Descriptor*
 // or Woken at shutdown). Every admitted connection resets the restart pause.
 NetStatus AcceptConnections(int serverIndex, int listener, int* pause) {
     const ServerRecord& server = *Server[serverIndex];
+    int shortagePause = 0;
     while (FTPOK) {
         Descriptor accepted;
         NetAddress peer;
         // Blocking: its thread sleeps in a receive between commands.
         NetStatus status = NetAccept(listener, StopEvent, &accepted, &peer, true);
+        if (status == NetStatus::Exhausted) {
+            // SECURITY: out of descriptors or memory, the listening socket is
+            // kept: closed, its port would be free for anyone on the host to
+            // take. Accepting pauses, longer while the shortage lasts, and
+            // goes on once connections have ended.
+            if (shortagePause == 0) ConsolePrintf("%d Server Socket %d: out of descriptors, accepting paused.\n", serverIndex, listener);
+            shortagePause = std::min(std::max(shortagePause * 2, FirstShortagePause), LongestShortagePause);
+            if (WakeWait(StopEvent, shortagePause)) return NetStatus::Woken;
+            continue;
+        }
         if (status != NetStatus::Ok) return status;
+        shortagePause = 0;
         *pause = FirstRestartPause;
         if (server.OnlineConnections.load() < server.MaxConnections) CreateConnection(serverIndex, accepted.Release(), Unmapped(peer));
         else RefuseConnection(accepted.Release());

@@ -42,12 +42,24 @@ void FormatLogTime(time_t moment, char (&text)[32]) {
                   calendar.tm_mday, calendar.tm_hour, calendar.tm_min, calendar.tm_sec, calendar.tm_year + 1900);
 }
 
-// Replaces blanks, which would split the xferlog's fields, and line ends.
+// SECURITY: a client's name or path as one field a log reader can trust:
+// every byte outside printable ASCII, the blank that separates fields and the
+// backslash that starts an escape are written as \xNN, so no name can split a
+// field, end a line or hide from a pattern, and no two names look alike.
 std::string FieldText(std::string_view text) {
-    std::string field(text);
-    for (char& c : field)
-        if (c == ' ' || c == '\t') c = '_';
-        else if (c == '\r' || c == '\n') c = '?';
+    std::string field;
+    field.reserve(text.size());
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte > ' ' && byte < 0x7f && byte != '\\') {
+            field += c;
+            continue;
+        }
+        static constexpr char Hex[] = "0123456789abcdef";
+        field += "\\x";
+        field += Hex[byte >> 4];
+        field += Hex[byte & 15];
+    }
     return field;
 }
 

@@ -30,6 +30,7 @@ struct ServerRecord {
     int Port = 0;
     int MaxConnections = 0;
     mutable std::atomic<int> OnlineConnections{0};
+    mutable std::atomic<int> LoginsPausing{0};  // connections waiting out a login pause
     char WelcomeText[1024] = {};
     char GoodByeText[1024] = {};
     char IP[32] = {};                        // shown by the console only
@@ -77,6 +78,7 @@ struct ConnectionRecord {
     std::atomic<int16_t> PassiveMode{0};
     std::atomic<uint8_t> InUsed{0};   // 0xFF while the slot serves a connection
     NetAddress Peer;                  // the client's address, under SlotLock
+    bool HoldsPassivePort = false;    // a passive listener of --passive-ports' range, under SlotLock
 
     // Slot bookkeeping, all under SlotLock.
     uint32_t Generation = 0;  // raised each time the slot is taken

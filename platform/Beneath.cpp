@@ -92,6 +92,10 @@ Descriptor OpenDirectoryBeneath(const Beneath& path) {
     return Descriptor(OpenAt2(path.Root, path.Path, O_RDONLY | O_DIRECTORY));
 }
 
+DirectoryReader ListDirectoryBeneath(const Beneath& path) {
+    return DirectoryReader(OpenDirectoryBeneath(path), path.Root, path.Path);
+}
+
 bool RemoveFileBeneath(const Beneath& path) {
     Parent parent;
     return SplitParent(path, &parent) && unlinkat(parent.Directory.Get(), parent.Name.c_str(), 0) == 0;
@@ -131,6 +135,8 @@ bool SetModifyTimeBeneath(const Beneath& path, time_t moment) {
 }
 
 bool ChangeModeBeneath(const Beneath& path, unsigned mode) {
+    // SECURITY: never setuid, setgid or sticky bits, never the root itself.
+    if (path.IsRoot() || mode > 0777) return false;
     Descriptor found(OpenAt2(path.Root, path.Path, O_PATH));
-    return found.IsOpen() && chmod(MagicPath(found.Get()).c_str(), static_cast<mode_t>(mode & 07777)) == 0;
+    return found.IsOpen() && chmod(MagicPath(found.Get()).c_str(), static_cast<mode_t>(mode)) == 0;
 }

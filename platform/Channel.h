@@ -37,8 +37,9 @@ public:
     NetStatus StartTls(bool control, NetWaits waits, std::string* reason) {
         return TlsStream::Handshake(&tls_, Fd(), control, waits, reason);
     }
-    // Whether the TLS handshake resumed an earlier session.
-    bool ResumedTls() const { return tls_ && tls_->Resumed(); }
+    // Whether this data connection's TLS handshake resumed the session of
+    // that control connection.
+    bool ResumedTlsOf(const Channel& control) const { return tls_ && control.tls_ && tls_->ResumedFrom(*control.tls_); }
 
     // Receives up to size bytes: Ok with the count, Ended, Failed, Woken or Interrupted.
     NetResult Read(void* buffer, size_t size, NetWaits waits) {

@@ -2,10 +2,13 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/Beneath.h"
 
 namespace {
 
@@ -57,7 +60,7 @@ bool FileWriteAll(int fd, const void* data, size_t length) {
     return true;
 }
 
-DirectoryReader::DirectoryReader(Descriptor directory) {
+DirectoryReader::DirectoryReader(Descriptor directory, int root, const char* below) : Root(root), Below(below) {
     if (!directory.IsOpen()) return;
     Stream = fdopendir(directory.Get());
     if (Stream != nullptr) directory.Release();  // closedir closes it
@@ -72,12 +75,19 @@ bool DirectoryReader::Next(DirectoryEntry* entry) {
     DIR* directory = static_cast<DIR*>(Stream);
     dirent* found = readdir(directory);
     if (found == nullptr) return false;
+    const char* name = found->d_name;
+    // SECURITY: nothing outside the root is described: not the root's parent,
+    // nor where a link leads when that is outside (its mode, size, time and
+    // even its existence would tell what the server's rights can see).
+    bool rootParent = Below.empty() && std::strcmp(name, "..") == 0;
     struct stat info{};
-    // A link is described by what it points to; a dangling one by itself.
-    if (fstatat(dirfd(directory), found->d_name, &info, 0) != 0)
-        fstatat(dirfd(directory), found->d_name, &info, AT_SYMLINK_NOFOLLOW);
-    entry->Name = found->d_name;
+    fstatat(dirfd(directory), rootParent ? "." : name, &info, AT_SYMLINK_NOFOLLOW);
     Describe(info, entry);
+    if (S_ISLNK(info.st_mode)) {
+        std::string path = Below.empty() ? std::string(name) : Below + "/" + name;
+        InfoBeneath({Root, path.c_str()}, entry);  // left as the link itself when it leads outside
+    }
+    entry->Name = name;
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 #include "platform/Descriptor.h"
 
@@ -47,10 +48,16 @@ struct DirectoryEntry {
 bool DescribeOpen(int fd, DirectoryEntry* info);
 
 // Walks the entries of one directory in the order the file system gives them,
-// "." and ".." included.
+// "." and ".." included. The directory lies beneath an account's root, at
+// `below` (as Beneath.h names paths): an entry that is a link is described by
+// what it leads to only when that lies beneath the root too, otherwise as the
+// link itself; the root's ".." is the root.
 struct DirectoryReader {
     void* Stream = nullptr;
-    explicit DirectoryReader(Descriptor directory);  // an open directory, which the reader then owns
+    int Root = -1;
+    std::string Below;
+    // An open directory, which the reader then owns.
+    DirectoryReader(Descriptor directory, int root, const char* below);
     DirectoryReader(const DirectoryReader&) = delete;
     DirectoryReader& operator=(const DirectoryReader&) = delete;
     ~DirectoryReader();

@@ -140,7 +140,16 @@ NetStatus NetAccept(int listenFd, NetWaits waits, Descriptor* accepted, NetAddre
             if (peer != nullptr && !FromSockaddr(remote, peer)) *peer = NetAddress{};
             return NetStatus::Ok;
         }
-        if (errno == EINTR) continue;
+        switch (errno) {
+            case EINTR:
+            // The connection failed before it was taken (Linux reports the
+            // network's errors of a pending connection here): the next one.
+            case ECONNABORTED: case EPROTO: case ENETDOWN: case ENOPROTOOPT: case EHOSTDOWN:
+            case ENONET: case EHOSTUNREACH: case EOPNOTSUPP: case ENETUNREACH: case EPERM:
+                continue;
+            case EMFILE: case ENFILE: case ENOBUFS: case ENOMEM: return NetStatus::Exhausted;
+            default: break;
+        }
         if (!WouldBlock(errno)) return NetStatus::Failed;
         NetStatus waited = WaitFor(listenFd, POLLIN, waits);
         if (waited != NetStatus::Ok) return waited;
@@ -245,7 +254,7 @@ void NetShutdown(int fd) { shutdown(fd, SHUT_RDWR); }
 
 bool NetWaitHangUp(int fd, int timeoutMs) {
     int64_t deadline = MonotonicMilliseconds() + timeoutMs;
-    return WaitFor(fd, 0, NetWaits(-1, -1, deadline)) == NetStatus::Ok;
+    return WaitFor(fd, POLLRDHUP, NetWaits(-1, -1, deadline)) == NetStatus::Ok;
 }
 
 void NetHostName(char* name, size_t size) {

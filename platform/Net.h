@@ -26,6 +26,7 @@ enum class NetStatus : uint8_t {
     AddressInUse,  // bind or listen found the port taken
     Interrupted,   // the watched descriptor became readable first
     TimedOut,      // the wait's deadline passed
+    Exhausted,     // accept found no descriptor or memory left: the listener itself is sound
 };
 
 // What a wait watches besides its socket: the wake event (-1: none), whose
@@ -72,9 +73,10 @@ void NetSendWithoutDelay(int fd);
 void NetUrgentInline(int fd);
 
 // Accepts one connection into *accepted (a blocking socket when blocking),
-// its peer's address into *peer when peer is not null: Ok, Failed or Woken. A
-// connection that vanished before it could be accepted is waited past, not
-// reported. Every call that waits may also end Interrupted when waits.Watch is given.
+// its peer's address into *peer when peer is not null: Ok, Failed, Woken, or
+// Exhausted when the process or system is out of descriptors or memory (the
+// connection waits in the queue). A connection that vanished before it could
+// be accepted is waited past, not reported. Every call that waits may also end Interrupted when waits.Watch is given.
 NetStatus NetAccept(int listenFd, NetWaits waits, Descriptor* accepted, NetAddress* peer, bool blocking = false);
 
 // Connects a new socket to remote: Ok, Failed, Woken or Interrupted, when
@@ -106,8 +108,9 @@ void NetShutdownReceive(int fd);
 // too, is woken, and nothing more goes out on it.
 void NetShutdown(int fd);
 
-// Waits up to timeoutMs milliseconds for fd to hang up (shut down, or reset
-// by its peer); true when it did. What arrives on it meanwhile waits.
+// Waits up to timeoutMs milliseconds for fd to hang up (shut down, reset or
+// closed by its peer, also with bytes left unread); true when it did. What
+// arrives on it meanwhile waits.
 bool NetWaitHangUp(int fd, int timeoutMs);
 
 // The host's name (empty when unknown) and its first IPv4 address.

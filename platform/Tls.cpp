@@ -6,7 +6,9 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -21,6 +23,32 @@ std::string OpenSslReason() {
 }
 
 SSL* AsSsl(void* ssl) { return static_cast<SSL*>(ssl); }
+
+// SECURITY: every control connection's sessions carry a mark of their own,
+// sealed inside the session tickets the server alone can open, so that a
+// data connection can be matched to the control connection whose session it
+// resumed. Marks are never reused while the process runs.
+std::atomic<uint64_t> nextToken{1};
+
+bool MarkSession(SSL_SESSION* session, uint64_t token) {
+    return session != nullptr && token != 0 && SSL_SESSION_set1_ticket_appdata(session, &token, sizeof token) == 1;
+}
+
+uint64_t SessionMark(SSL_SESSION* session) {
+    void* data = nullptr;
+    size_t length = 0;
+    uint64_t token = 0;
+    if (session != nullptr && SSL_SESSION_get0_ticket_appdata(session, &data, &length) == 1 && length == sizeof token)
+        std::memcpy(&token, data, sizeof token);
+    return token;
+}
+
+// Called as a ticket is made: the session inside it carries the connection's mark.
+int MarkTicket(SSL* ssl, void*) {
+    auto* stream = static_cast<const uint64_t*>(SSL_get_app_data(ssl));
+    if (stream != nullptr && *stream != 0) MarkSession(SSL_get0_session(ssl), *stream);
+    return 1;
+}
 
 // After an SSL call that did not finish: waits for what it needs. Ok to call
 // it again, Ended when the peer closed, or the failure.
@@ -62,6 +90,7 @@ bool TlsSetUp(const std::string& certificateFile, const std::string& keyFile, st
     static const unsigned char sessionContext[] = "vostrine";
     SSL_CTX_set_session_id_context(made, sessionContext, sizeof sessionContext - 1);
     SSL_CTX_set_session_cache_mode(made, SSL_SESS_CACHE_SERVER);
+    SSL_CTX_set_session_ticket_cb(made, MarkTicket, nullptr, nullptr);
     if (SSL_CTX_use_certificate_chain_file(made, certificateFile.c_str()) != 1) {
         *fault = certificateFile + ": " + OpenSslReason();
     } else if (SSL_CTX_use_PrivateKey_file(made, key.c_str(), SSL_FILETYPE_PEM) != 1) {
@@ -110,12 +139,18 @@ NetStatus TlsStream::Handshake(std::unique_ptr<TlsStream>* stream, int fd, bool 
         stream->reset(new TlsStream);
         (*stream)->Ssl = ssl;
         (*stream)->Control = issueTickets;
+        if (issueTickets) (*stream)->Token = nextToken.fetch_add(1);
+        SSL_set_app_data(ssl, &(*stream)->Token);  // for MarkTicket
     }
     SSL* ssl = AsSsl((*stream)->Ssl);
     for (;;) {
         ERR_clear_error();
         int result = SSL_accept(ssl);
-        if (result == 1) return NetStatus::Ok;
+        if (result == 1) {
+            // A session resumed by its id, from the cache, carries the mark too.
+            if ((*stream)->Control) MarkSession(SSL_get0_session(ssl), (*stream)->Token);
+            return NetStatus::Ok;
+        }
         NetStatus waited = WaitForTls(ssl, result, fd, waits, reason);
         if (waited == NetStatus::Ended) {
             *reason = "the client closed the connection during the handshake";
@@ -125,7 +160,10 @@ NetStatus TlsStream::Handshake(std::unique_ptr<TlsStream>* stream, int fd, bool 
     }
 }
 
-bool TlsStream::Resumed() const { return SSL_session_reused(AsSsl(Ssl)) == 1; }
+bool TlsStream::ResumedFrom(const TlsStream& control) const {
+    SSL* ssl = AsSsl(Ssl);
+    return SSL_session_reused(ssl) == 1 && control.Token != 0 && SessionMark(SSL_get0_session(ssl)) == control.Token;
+}
 
 NetResult TlsStream::Read(int fd, void* buffer, size_t size, NetWaits waits) {
     SSL* ssl = AsSsl(Ssl);
@@ -193,7 +231,7 @@ NetStatus TlsStream::Handshake(std::unique_ptr<TlsStream>*, int, bool, NetWaits,
     *reason = "no TLS";
     return NetStatus::Failed;
 }
-bool TlsStream::Resumed() const { return false; }
+bool TlsStream::ResumedFrom(const TlsStream&) const { return false; }
 NetResult TlsStream::Read(int, void*, size_t, NetWaits) { return NetResult{NetStatus::Failed, 0, 0}; }
 NetResult TlsStream::WriteAll(int, const void*, size_t, NetWaits) { return NetResult{NetStatus::Failed, 0, 0}; }
 void TlsStream::Shutdown(int) {}

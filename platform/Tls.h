@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -38,9 +39,9 @@ public:
     static NetStatus Handshake(std::unique_ptr<TlsStream>* stream, int fd, bool issueTickets, NetWaits waits,
                                std::string* reason);
 
-    // Whether the handshake resumed an earlier session (as a data connection
-    // resumes its control connection's).
-    bool Resumed() const;
+    // Whether this (data connection's) handshake resumed the session of that
+    // control connection: not any session, which another client could hold.
+    bool ResumedFrom(const TlsStream& control) const;
 
     // As NetReceive and NetSendAll, through TLS.
     NetResult Read(int fd, void* buffer, size_t size, NetWaits waits);
@@ -52,4 +53,5 @@ private:
     TlsStream() = default;
     void* Ssl = nullptr;
     bool Control = false;  // a control connection: a blocking socket
+    uint64_t Token = 0;    // a control connection's mark, carried by its sessions (0: none)
 };

@@ -251,8 +251,9 @@ class Vostrine:
 
 class Client:
     # A control connection that sends exact bytes and reads exact reply lines.
-    def __init__(self, port, greet=True, host="127.0.0.1"):
-        self.sock = socket.create_connection((host, port), timeout=WAIT)
+    def __init__(self, port, greet=True, host="127.0.0.1", source=None):
+        # source: the client's own address (another loopback address, such as 127.0.0.2)
+        self.sock = socket.create_connection((host, port), timeout=WAIT, source_address=(source, 0) if source else None)
         self.pending = b""
         if greet:
             self.greeting = self.line()

@@ -7,6 +7,7 @@ import io
 import os
 import random
 import shutil
+import socket
 import ssl
 import subprocess
 import tempfile
@@ -138,6 +139,33 @@ class Protocol(TlsTest):
         self.assertIn(b"TLS handshake failed", srv.output())
         received = io.BytesIO()
         self.ftp(srv).retrbinary("RETR f.bin", received.write)
+        self.assertEqual(received.getvalue(), CONTENT)
+
+
+class StolenDataConnection(TlsTest):
+    def test_a_data_connection_resuming_another_clients_session_is_refused(self):
+        srv = self.serve_tls()
+        victim = self.ftp(srv)
+        attacker = self.connect(srv)
+        attacker.cmd("AUTH TLS")  # no login needed
+        context = client_context()
+        attacker.sock = context.wrap_socket(attacker.sock)
+        attacker.cmd("PBSZ 0")  # its session tickets have arrived
+        for command in ("RETR f.bin", "STOR f.bin"):
+            host, port = ftplib.parse227(victim.sendcmd("PASV"))
+            stolen = context.wrap_socket(socket.create_connection((host, port), timeout=WAIT),
+                                         session=attacker.sock.session, do_handshake_on_connect=False)
+            self.addCleanup(stolen.close)
+            victim.putcmd(command)  # the attacker's connection was there first
+            self.assertTrue(victim.getresp().startswith("150"))
+            stolen.do_handshake()
+            self.assertTrue(stolen.session_reused)
+            with self.assertRaises(ftplib.error_perm) as refused:
+                victim.getresp()
+            self.assertTrue(str(refused.exception).startswith("522 "), command)
+            self.assertIn(stolen.recv(1 << 20) if command.startswith("RETR") else b"", (b"",))
+        received = io.BytesIO()
+        victim.retrbinary("RETR f.bin", received.write)
         self.assertEqual(received.getvalue(), CONTENT)
 
 
