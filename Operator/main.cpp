@@ -60,6 +60,7 @@ void AbandonStart() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    UseOneHeap();  // before any thread starts
     // Nothing listens before the options are known to be good.
     switch (ReadProgramOptions(argc, argv, &Options)) {
         case CommandLineOutcome::Run: break;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <malloc.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/resource.h>
@@ -61,6 +62,10 @@ uint64_t RaiseDescriptorLimit() {
     }
     return limit.rlim_cur;
 }
+
+void UseOneHeap() { mallopt(M_ARENA_MAX, 1); }
+
+void GiveBackFreeMemory() { malloc_trim(0); }
 
 bool StartThread(void (*body)(void*), void* argument, size_t stackSize) {
     pthread_attr_t attributes;

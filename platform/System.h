@@ -24,6 +24,16 @@ ProgramSignal SignalsWait(int signalFd);
 // soft limit.
 uint64_t RaiseDescriptorLimit();
 
+// Makes every thread allocate from one heap. With a heap per few threads
+// (the allocator's default), the memory of ended connections lies scattered
+// among long-lived blocks in many heaps and stays resident; threads rarely
+// allocate on the hot paths, and each keeps a small cache of its own.
+void UseOneHeap();
+
+// Returns the free memory of the allocator's heaps to the system (after a
+// burst of connections has ended, their memory would otherwise stay resident).
+void GiveBackFreeMemory();
+
 // Starts a detached thread running body(argument) on a stack of stackSize
 // bytes, with SIGINT, SIGTERM and SIGHUP blocked; false when it cannot be started.
 bool StartThread(void (*body)(void*), void* argument, size_t stackSize);

@@ -167,6 +167,14 @@ bool TlsStream::ResumedFrom(const TlsStream& control) const {
 
 NetResult TlsStream::Read(int fd, void* buffer, size_t size, NetWaits waits) {
     SSL* ssl = AsSsl(Ssl);
+    // A control connection waits for its next command outside OpenSSL: a
+    // read that blocked inside it would hold a record buffer (16 KiB) for
+    // as long as the client stays silent; released between records, an idle
+    // connection holds none.
+    if (Control && SSL_has_pending(ssl) != 1) {
+        NetStatus ready = NetWaitReadable(fd, waits);
+        if (ready != NetStatus::Ok) return NetResult{ready, 0, 0};
+    }
     for (;;) {
         size_t got = 0;
         ERR_clear_error();
