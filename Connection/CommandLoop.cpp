@@ -63,7 +63,7 @@ void RunCommandLine(Session& session, std::string_view line) {
 
     bool extended = Extended();
     const CommandRow* row = FindCommand(command.Keyword, extended, TlsReady());
-    bool hidden = Options.HidePasswords && row != nullptr && row->Handler == CommandPass;
+    bool hidden = Options.HidePasswords && row != nullptr && row->SecretArgument;
     ConsoleEchoReceived(session.Control.Fd(), command.Keyword, hidden ? "****" : argument);
     if (row == nullptr) {
         Reply(session, Replies::SyntaxError);
@@ -73,14 +73,15 @@ void RunCommandLine(Session& session, std::string_view line) {
         // SECURITY: before a login nothing counts as activity (a successful
         // PASS does): the idle limit ends a connection that never logs in,
         // however many USER or PASS it sends.
-        if (!(row->Flags & BeforeLogin) && !(extended && (row->Flags & BeforeLoginExtended))) {
+        bool early = row->Early == BeforeLogin::Always || (extended && row->Early == BeforeLogin::WithExtensions);
+        if (!early) {
             Reply(session, Replies::PleaseLogin);
             return;
         }
-    } else if (row->Flags & CountsAsActivity) {
+    } else if (row->Activity) {
         session.Record.TickCount = 0;
     }
-    if ((row->Flags & StubWithoutExtensions) && !extended) Reply(session, Replies::NotImplemented);
+    if (row->StubWithoutExtensions && !extended) Reply(session, Replies::NotImplemented);
     else row->Handler(session, argument);
 }
 
@@ -121,10 +122,8 @@ bool HearDuringTransfer(Session& session) {
         if (status == LineStatus::Line) {
             CommandLine command = ParseCommandLine(line);
             const CommandRow* row = FindCommand(command.Keyword, true, TlsReady());
-            // ABOR at once; STAT and NOOP too, unless lines wait before them
-            // whose replies must come first.
-            bool now = row != nullptr && (row->Flags & DuringTransfer) &&
-                       (input.Later.empty() || std::string_view(command.Keyword) == "ABOR");
+            bool now = row != nullptr && (row->Transfer == DuringTransfer::AtOnce ||
+                                          (row->Transfer == DuringTransfer::InTurn && input.Later.empty()));
             if (now) {
                 RunCommandLine(session, line);
                 continue;

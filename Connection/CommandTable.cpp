@@ -1,83 +1,114 @@
 #include "Connection/CommandTable.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "Connection/Commands.h"
 
 namespace {
 
-constexpr unsigned Login = BeforeLogin | CountsAsActivity;
-constexpr unsigned Plain = CountsAsActivity;
-constexpr unsigned Stub = CountsAsActivity | StubWithoutExtensions;    // known, not implemented without them
-constexpr unsigned Extra = CountsAsActivity | ExtensionOnly;
-constexpr unsigned Early = BeforeLoginExtended;  // and counted as activity after login
-constexpr unsigned Secure = NeedsTls | BeforeLogin;  // FTPS: before login, not as activity then
+using enum KnownBy;
+using enum BeforeLogin;
+using enum DuringTransfer;
 
 constexpr CommandRow commandTable[] = {
-    {"USER", CommandUser, Login},
-    {"PASS", CommandPass, Login},
-    {"CWD", CommandCwd, Plain},
-    {"PWD", CommandPwd, Plain},
-    {"PORT", CommandPort, Plain},
-    {"PASV", CommandPasv, Plain},
-    {"TYPE", CommandType, Plain},
-    {"LIST", CommandList, Plain},
-    {"REST", CommandRest, Stub},
-    {"CDUP", CommandCdup, Stub},
-    {"RETR", CommandRetr, Plain},
-    {"STOR", CommandStor, Plain},
-    {"SIZE", CommandSize, Plain},
-    {"DELE", CommandDele, Plain},
-    {"RMD", CommandRmd, Plain},
-    {"MKD", CommandMkd, Plain},
-    {"RNFR", CommandRnfr, Plain},
-    {"RNTO", CommandRnto, Plain},
-    {"ABOR", CommandAbor, Stub | DuringTransfer},
-    {"SYST", CommandSyst, Plain | Early},
-    {"NOOP", CommandNoop, Plain | Early | DuringTransfer},
-    {"BYE", CommandQuit, Plain},
-    {"QUIT", CommandQuit, Plain | Early},
-    // With --extensions only
-    {"FEAT", CommandFeat, Extra | Early},
-    {"OPTS", CommandOpts, Extra | Early},
-    {"HELP", CommandHelp, Extra | Early},
-    {"STAT", CommandStat, Extra | DuringTransfer},
-    {"XCUP", CommandCdup, Extra},
-    {"XCWD", CommandCwd, Extra},
-    {"XPWD", CommandPwd, Extra},
-    {"XMKD", CommandMkd, Extra},
-    {"XRMD", CommandRmd, Extra},
-    {"NLST", CommandNlst, Extra},
-    {"MLSD", CommandMlsd, Extra},
-    {"MLST", CommandMlst, Extra},
-    {"MDTM", CommandMdtm, Extra},
-    {"MFMT", CommandMfmt, Extra},
-    {"APPE", CommandAppe, Extra},
-    {"EPSV", CommandEpsv, Extra},
-    {"EPRT", CommandEprt, Extra},
-    {"MODE", CommandMode, Extra},
-    {"STRU", CommandStru, Extra},
-    {"ALLO", CommandAllo, Extra},
-    {"SITE", CommandSite, Extra},
-    {"SMNT", CommandRefused, Extra},
-    {"REIN", CommandRefused, Extra},
-    {"STOU", CommandRefused, Extra},
-    // With a TLS certificate only
-    {"AUTH", CommandAuth, Secure},
-    {"PBSZ", CommandPbsz, Secure},
-    {"PROT", CommandProt, Secure},
-    {"CCC", CommandCcc, Secure},
+    {.Keyword = "USER", .Handler = CommandUser, .Early = Always},
+    {.Keyword = "PASS", .Handler = CommandPass, .Early = Always, .SecretArgument = true},
+    {.Keyword = "CWD", .Handler = CommandCwd, .Feature = "TVFS"},
+    {.Keyword = "PWD", .Handler = CommandPwd},
+    {.Keyword = "PORT", .Handler = CommandPort},
+    {.Keyword = "PASV", .Handler = CommandPasv},
+    {.Keyword = "TYPE", .Handler = CommandType},
+    {.Keyword = "LIST", .Handler = CommandList},
+    {.Keyword = "REST", .Handler = CommandRest, .StubWithoutExtensions = true, .Feature = "REST STREAM"},
+    {.Keyword = "CDUP", .Handler = CommandCdup, .StubWithoutExtensions = true},
+    {.Keyword = "RETR", .Handler = CommandRetr},
+    {.Keyword = "STOR", .Handler = CommandStor},
+    {.Keyword = "SIZE", .Handler = CommandSize, .Feature = "SIZE"},
+    {.Keyword = "DELE", .Handler = CommandDele},
+    {.Keyword = "RMD", .Handler = CommandRmd},
+    {.Keyword = "MKD", .Handler = CommandMkd},
+    {.Keyword = "RNFR", .Handler = CommandRnfr},
+    {.Keyword = "RNTO", .Handler = CommandRnto},
+    {.Keyword = "ABOR", .Handler = CommandAbor, .StubWithoutExtensions = true, .Transfer = AtOnce},
+    {.Keyword = "SYST", .Handler = CommandSyst, .Early = WithExtensions},
+    {.Keyword = "NOOP", .Handler = CommandNoop, .Early = WithExtensions, .Transfer = InTurn},
+    {.Keyword = "BYE", .Handler = CommandQuit},
+    {.Keyword = "QUIT", .Handler = CommandQuit, .Early = WithExtensions},
+    {.Keyword = "FEAT", .Handler = CommandFeat, .Known = Extensions, .Early = WithExtensions},
+    {.Keyword = "OPTS", .Handler = CommandOpts, .Known = Extensions, .Early = WithExtensions, .Feature = "UTF8"},
+    {.Keyword = "HELP", .Handler = CommandHelp, .Known = Extensions, .Early = WithExtensions},
+    {.Keyword = "STAT", .Handler = CommandStat, .Known = Extensions, .Transfer = InTurn},
+    {.Keyword = "XCUP", .Handler = CommandCdup, .Known = Extensions},
+    {.Keyword = "XCWD", .Handler = CommandCwd, .Known = Extensions},
+    {.Keyword = "XPWD", .Handler = CommandPwd, .Known = Extensions},
+    {.Keyword = "XMKD", .Handler = CommandMkd, .Known = Extensions},
+    {.Keyword = "XRMD", .Handler = CommandRmd, .Known = Extensions},
+    {.Keyword = "NLST", .Handler = CommandNlst, .Known = Extensions},
+    {.Keyword = "MLSD", .Handler = CommandMlsd, .Known = Extensions},
+    {.Keyword = "MLST", .Handler = CommandMlst, .Known = Extensions, .Feature = "MLST"},
+    {.Keyword = "MDTM", .Handler = CommandMdtm, .Known = Extensions, .Feature = "MDTM"},
+    {.Keyword = "MFMT", .Handler = CommandMfmt, .Known = Extensions, .Feature = "MFMT"},
+    {.Keyword = "APPE", .Handler = CommandAppe, .Known = Extensions},
+    {.Keyword = "EPSV", .Handler = CommandEpsv, .Known = Extensions, .Feature = "EPSV"},
+    {.Keyword = "EPRT", .Handler = CommandEprt, .Known = Extensions, .Feature = "EPRT"},
+    {.Keyword = "MODE", .Handler = CommandMode, .Known = Extensions},
+    {.Keyword = "STRU", .Handler = CommandStru, .Known = Extensions},
+    {.Keyword = "ALLO", .Handler = CommandAllo, .Known = Extensions},
+    {.Keyword = "SITE", .Handler = CommandSite, .Known = Extensions},
+    {.Keyword = "SMNT", .Handler = CommandRefused, .Known = Extensions, .InHelp = false},
+    {.Keyword = "REIN", .Handler = CommandRefused, .Known = Extensions, .InHelp = false},
+    {.Keyword = "STOU", .Handler = CommandRefused, .Known = Extensions, .InHelp = false},
+    // FTPS: before login, and not as activity after it either
+    {.Keyword = "AUTH", .Handler = CommandAuth, .Known = Tls, .Early = Always, .Activity = false, .Feature = "AUTH TLS"},
+    {.Keyword = "PBSZ", .Handler = CommandPbsz, .Known = Tls, .Early = Always, .Activity = false, .Feature = "PBSZ"},
+    {.Keyword = "PROT", .Handler = CommandProt, .Known = Tls, .Early = Always, .Activity = false, .Feature = "PROT"},
+    {.Keyword = "CCC", .Handler = CommandCcc, .Known = Tls, .Early = Always, .Activity = false},
 };
+
+bool Knows(const CommandRow& row, bool extensions, bool tls) {
+    return row.Known == Every || (row.Known == Extensions && extensions) || (row.Known == Tls && tls);
+}
 
 bool IsKeywordEnd(char c) { return c == ' ' || c == '\r' || c == '\n'; }
 
 }  // namespace
 
 const CommandRow* FindCommand(std::string_view keyword, bool extensions, bool tls) {
-    for (const CommandRow& row : commandTable) {
-        if (keyword != row.Keyword) continue;
-        if (((row.Flags & ExtensionOnly) && !extensions) || ((row.Flags & NeedsTls) && !tls)) return nullptr;
-        return &row;
-    }
+    for (const CommandRow& row : commandTable)
+        if (keyword == row.Keyword) return Knows(row, extensions, tls) ? &row : nullptr;
     return nullptr;
+}
+
+std::string HelpList(bool tls) {
+    std::vector<std::string_view> keywords;
+    for (const CommandRow& row : commandTable)
+        if (row.InHelp && Knows(row, true, tls)) keywords.push_back(row.Keyword);
+    std::sort(keywords.begin(), keywords.end());
+    std::string list;
+    constexpr size_t PerLine = 18;
+    for (size_t i = 0; i < keywords.size(); ++i) {
+        list += ' ';
+        list += keywords[i];
+        if (i % PerLine == PerLine - 1 || i + 1 == keywords.size()) list += "\r\n";
+    }
+    return list;
+}
+
+std::string FeatureLines(bool tls, std::string_view mlstFacts) {
+    std::vector<std::string> features, tlsFeatures;
+    for (const CommandRow& row : commandTable) {
+        if (row.Feature == nullptr || !Knows(row, true, tls)) continue;
+        std::string line = std::string(" ") + row.Feature;
+        if (std::string_view(row.Feature) == "MLST") line += std::string(" ") + std::string(mlstFacts);
+        (row.Known == Tls ? tlsFeatures : features).push_back(line + "\r\n");
+    }
+    std::sort(features.begin(), features.end());
+    std::sort(tlsFeatures.begin(), tlsFeatures.end());
+    std::string lines;
+    for (const auto& group : {features, tlsFeatures})
+        for (const std::string& line : group) lines += line;
+    return lines;
 }
 
 CommandLine ParseCommandLine(std::string_view line) {

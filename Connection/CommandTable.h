@@ -1,34 +1,61 @@
 // The command table: one row per command, holding its keyword, its handler
-// and the flags the login gate reads. A new command is one row here and one
-// handler (declared in Commands.h); nothing else lists the commands.
+// and how the command loop treats it. It is the only list of the commands:
+// the dispatch, the login gate, HELP's list and FEAT's lines all read it. A
+// new command is one row here and one handler (declared in Commands.h).
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 struct Session;
 
 using CommandHandler = void (*)(Session& session, char* argument);
 
-enum CommandFlag : unsigned {
-    BeforeLogin = 1u << 0,          // passes the gate before login
-    CountsAsActivity = 1u << 1,     // resets the idle count when it passes the gate
-    ExtensionOnly = 1u << 2,        // a command only with --extensions; otherwise unrecognized
-    StubWithoutExtensions = 1u << 3,  // without --extensions: "500 Command not implemented."
-    BeforeLoginExtended = 1u << 4,  // with --extensions, passes the gate before login (not as activity)
-    DuringTransfer = 1u << 5,       // with --extensions, runs at once while a transfer goes on
-    NeedsTls = 1u << 6,             // a command only when a TLS certificate is loaded
+// Which servers know the command.
+enum class KnownBy : unsigned char {
+    Every,       // every server
+    Extensions,  // with --extensions; otherwise unrecognized
+    Tls,         // with a TLS certificate loaded
+};
+
+// Whether the command passes the login gate before a login.
+enum class BeforeLogin : unsigned char { Never, Always, WithExtensions };
+
+// What the command does while a transfer goes on (with --extensions; without
+// them every line waits for the transfer's end).
+enum class DuringTransfer : unsigned char {
+    Waits,    // runs after the transfer, in order
+    InTurn,   // runs at once, unless lines already wait: their replies come first
+    AtOnce,   // runs at once, whatever waits (ABOR)
 };
 
 struct CommandRow {
     const char* Keyword;
     CommandHandler Handler;
-    unsigned Flags;
+    KnownBy Known = KnownBy::Every;
+    BeforeLogin Early = BeforeLogin::Never;
+    bool Activity = true;      // passing the gate after login resets the idle count
+    bool StubWithoutExtensions = false;  // known without --extensions, answered "500 Command not implemented."
+    DuringTransfer Transfer = DuringTransfer::Waits;
+    bool SecretArgument = false;  // echoed as **** with --hide-passwords
+    bool InHelp = true;           // listed by HELP (not the commands refused outright)
+    const char* Feature = nullptr;  // its FEAT line (without the leading blank), if it has one
 };
 
 // The row of an upper-cased keyword; null for anything that is not a command
 // (with the extensions, and TLS, on or off as said).
 const CommandRow* FindCommand(std::string_view keyword, bool extensions, bool tls = false);
+
+// HELP's command list: the keywords known with the extensions (and TLS, when
+// a certificate is loaded), sorted, in lines of 18 each starting with a blank
+// and ending with CR LF.
+std::string HelpList(bool tls);
+
+// FEAT's lines, each " FEATURE\r\n": the features of the extensions sorted,
+// then those of TLS when a certificate is loaded. MLST's line is followed by
+// the facts given.
+std::string FeatureLines(bool tls, std::string_view mlstFacts);
 
 // Longest command line, without its line end; longer ones are refused whole.
 constexpr size_t CommandLineLimit = 1023;

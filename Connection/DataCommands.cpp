@@ -72,8 +72,10 @@ bool UsePassiveListener(Session& session, uint16_t* port) {
         return false;
     }
     Descriptor listener;
-    PassiveStatus status =
-        OpenPassiveListener(session.LocalAddress, Options.PassivePortLow, Options.PassivePortHigh, &listener, port);
+    // With --listen, passive listeners take that address only, as the listeners do.
+    bool localOnly = Options.ListenAddress.Family != AddressFamily::None;
+    PassiveStatus status = OpenPassiveListener(session.LocalAddress, localOnly, Options.PassivePortLow,
+                                               Options.PassivePortHigh, &listener, port);
     if (status != PassiveStatus::Ok) CloseDataConnection(session);  // gives the reservation back
     switch (status) {
         case PassiveStatus::CreateFailed: Reply(session, Replies::DataSocketCreateError); return false;

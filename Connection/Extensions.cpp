@@ -57,15 +57,10 @@ void PathStatus(Session& session, const char* argument) {
 }  // namespace
 
 void CommandFeat(Session& session, char*) {
-    std::string reply(Replies::FeaturesStart);
-    reply += Replies::FeaturesList;
     char facts[96];
-    FormatFactNames(session.Facts, true, facts, sizeof facts);
-    reply += " MLST ";
-    reply += facts;
-    reply += "\r\n";
-    reply += Replies::FeaturesRest;
-    if (TlsReady()) reply += Replies::FeaturesTls;
+    size_t length = FormatFactNames(session.Facts, true, facts, sizeof facts);
+    std::string reply(Replies::FeaturesStart);
+    reply += FeatureLines(TlsReady(), std::string_view(facts, length));
     reply += Replies::FeaturesEnd;
     Reply(session, reply);
 }
@@ -87,7 +82,12 @@ void CommandOpts(Session& session, char* argument) {
     }
 }
 
-void CommandHelp(Session& session, char*) { Reply(session, Replies::Help); }
+void CommandHelp(Session& session, char*) {
+    std::string reply(Replies::HelpStart);
+    reply += HelpList(TlsReady());
+    reply += Replies::HelpEnd;
+    Reply(session, reply);
+}
 
 void CommandStat(Session& session, char* argument) {
     if (session.Transferring) {

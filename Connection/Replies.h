@@ -79,17 +79,9 @@ constexpr Text CantWriteFile = "452 Can't write file.\r\n";
 
 constexpr Text TooManyUsersLine = "502 Too many users on this server.\r\n";
 constexpr Text SystemUnix = "215 UNIX Type: L8\r\n";
-constexpr Text FeaturesStart = "211-Features:\r\n";
-constexpr Text FeaturesList =  // before MLST's facts
-    " EPRT\r\n EPSV\r\n MDTM\r\n MFMT\r\n";
-constexpr Text FeaturesRest = " REST STREAM\r\n SIZE\r\n TVFS\r\n UTF8\r\n";
-constexpr Text FeaturesEnd = "211 End\r\n";
-constexpr Text Help =
-    "214-The following commands are recognized.\r\n"
-    " ABOR ALLO APPE BYE CDUP CWD DELE EPRT EPSV FEAT HELP LIST MDTM MFMT MKD MLSD MLST MODE\r\n"
-    " NLST NOOP OPTS PASS PASV PORT PWD QUIT REST RETR RMD RNFR RNTO SITE SIZE STAT STOR STRU\r\n"
-    " SYST TYPE USER XCUP XCWD XMKD XPWD XRMD\r\n"
-    "214 Help OK.\r\n";
+// FEAT's and HELP's lines between these come from the command table.
+constexpr Text FeaturesStart = "211-Features:\r\n", FeaturesEnd = "211 End\r\n";
+constexpr Text HelpStart = "214-The following commands are recognized.\r\n", HelpEnd = "214 Help OK.\r\n";
 constexpr Text Utf8On = "200 UTF8 set to on\r\n";
 constexpr const char* MlstOptionsFormat = "200 MLST OPTS %s\r\n";
 constexpr Text OptionUnknown = "501 Option not understood.\r\n";
@@ -136,7 +128,6 @@ constexpr Text IPv4CommandOnIPv6 = "522 PORT and PASV are for IPv4 connections: 
 
 // ---- FTPS, with a TLS certificate ----------------------------------------
 
-constexpr Text FeaturesTls = " AUTH TLS\r\n PBSZ\r\n PROT\r\n";
 constexpr Text AuthOk = "234 AUTH TLS successful.\r\n";
 constexpr Text AuthAgain = "503 TLS is already on.\r\n";
 constexpr Text AuthUnknown = "504 AUTH type not supported: use AUTH TLS.\r\n";

@@ -75,8 +75,13 @@ EprtStatus ParseEprtArgument(const char* argument, NetAddress* target) {
     return EprtStatus::Ok;
 }
 
-PassiveStatus OpenPassiveListener(const NetAddress& local, uint16_t low, uint16_t high, Descriptor* listener,
-                                  uint16_t* port) {
+PassiveStatus OpenPassiveListener(const NetAddress& local, bool localOnly, uint16_t low, uint16_t high,
+                                  Descriptor* listener, uint16_t* port) {
+    auto at = [&](uint16_t port) {
+        NetAddress address = localOnly ? local : AnyAddress(local.Family);
+        address.Port = port;
+        return address;
+    };
     Descriptor socket = NetTcpSocket(local.Family);
     if (!socket.IsOpen()) return PassiveStatus::CreateFailed;
     // Every download leaves its port in TIME_WAIT for a minute: without this,
@@ -84,14 +89,14 @@ PassiveStatus OpenPassiveListener(const NetAddress& local, uint16_t low, uint16_
     // the kernel's search for a free one grows long.
     NetSetReuseAddress(socket.Get());
     if (low == 0) {
-        if (NetBind(socket.Get(), AnyAddress(local.Family)) != NetStatus::Ok) return PassiveStatus::BindFailed;
+        if (NetBind(socket.Get(), at(0)) != NetStatus::Ok) return PassiveStatus::BindFailed;
     } else {
         static thread_local std::minstd_rand random{std::random_device{}()};
         uint32_t count = static_cast<uint32_t>(high - low) + 1;
         uint32_t start = static_cast<uint32_t>(random() % count);
         bool bound = false;
         for (uint32_t i = 0; i < count && !bound; ++i) {
-            NetStatus status = NetBind(socket.Get(), AnyAddress(local.Family, static_cast<uint16_t>(low + (start + i) % count)));
+            NetStatus status = NetBind(socket.Get(), at(static_cast<uint16_t>(low + (start + i) % count)));
             if (status == NetStatus::Failed) return PassiveStatus::BindFailed;
             bound = status == NetStatus::Ok;
         }

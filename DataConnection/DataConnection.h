@@ -31,12 +31,14 @@ EprtStatus ParseEprtArgument(const char* argument, NetAddress* target);
 
 enum class PassiveStatus : uint8_t { Ok, CreateFailed, BindFailed, ListenFailed };
 
-// Opens a passive listener for the family of the control connection's local
-// address, on a port the system picks or, with a range (low > 0), on the first
-// free port of the range from a random start, each tried once (BindFailed
-// when every one is taken); its port goes to *port.
-PassiveStatus OpenPassiveListener(const NetAddress& local, uint16_t low, uint16_t high, Descriptor* listener,
-                                  uint16_t* port);
+// Opens a passive listener on the control connection's local address
+// (localOnly), or on every address of its family (a data connection may
+// arrive on another local address behind NAT or a proxy), on a port the
+// system picks or, with a range (low > 0), on the first free port of the
+// range from a random start, each tried once (BindFailed when every one is
+// taken); its port goes to *port.
+PassiveStatus OpenPassiveListener(const NetAddress& local, bool localOnly, uint16_t low, uint16_t high,
+                                  Descriptor* listener, uint16_t* port);
 
 enum class DataStatus : uint8_t { Connected, Failed, Interrupted };
 

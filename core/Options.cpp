@@ -1,3 +1,106 @@
 #include "core/Options.h"
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
 ProgramOptions Options;
+
+namespace {
+
+// A whole decimal number within [low, high].
+bool ReadNumber(const char* text, long low, long high, long* number) {
+    if (*text < '0' || *text > '9') return false;
+    errno = 0;
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || value < low || value > high) return false;
+    *number = value;
+    return true;
+}
+
+template <bool ProgramOptions::*Field>
+bool SetFlag(const OptionRow&, const char*, ProgramOptions& options) {
+    options.*Field = true;
+    return true;
+}
+
+template <int ProgramOptions::*Field>
+bool SetNumber(const OptionRow& row, const char* value, ProgramOptions& options) {
+    long number = 0;
+    if (!ReadNumber(value, row.Minimum, row.Maximum, &number)) return false;
+    options.*Field = static_cast<int>(number);
+    return true;
+}
+
+template <std::string ProgramOptions::*Field>
+bool SetFile(const OptionRow&, const char* value, ProgramOptions& options) {
+    if (*value == '\0') return false;
+    options.*Field = value;
+    return true;
+}
+
+bool SetPassiveAddress(const OptionRow&, const char* value, ProgramOptions& options) {
+    return ParseAddress(value, &options.PassiveAddress) && options.PassiveAddress.IsIPv4();
+}
+
+bool SetListen(const OptionRow&, const char* value, ProgramOptions& options) {
+    return ParseAddress(value, &options.ListenAddress);
+}
+
+bool SetPassivePorts(const OptionRow& row, const char* value, ProgramOptions& options) {
+    const char* dash = std::strchr(value, '-');
+    if (dash == nullptr) return false;
+    std::string first(value, static_cast<size_t>(dash - value));
+    long from = 0, to = 0;
+    if (!ReadNumber(first.c_str(), row.Minimum, row.Maximum, &from) ||
+        !ReadNumber(dash + 1, row.Minimum, row.Maximum, &to) || from > to)
+        return false;
+    options.PassivePortLow = static_cast<uint16_t>(from);
+    options.PassivePortHigh = static_cast<uint16_t>(to);
+    return true;
+}
+
+using O = ProgramOptions;
+
+const OptionRow registry[] = {
+    {"extensions", nullptr,
+     "the commands modern clients use: FEAT, OPTS, HELP, REST, APPE, MDTM, MFMT, MLSD, MLST, NLST, CDUP, STAT, "
+     "ABOR, EPSV, EPRT and IPv6, SITE CHMOD, TYPE A conversion, ls-style listings",
+     nullptr, 0, 0, SetFlag<&O::Extensions>},
+    {"passive-address", "A.B.C.D", "the address PASV announces, for a server behind NAT or in a container", nullptr, 0,
+     0, SetPassiveAddress, "an IPv4 address such as 203.0.113.5"},
+    {"passive-ports", "LOW-HIGH", "passive data connections only on ports of this range, from a random start",
+     nullptr, 1024, 65535, SetPassivePorts, "LOW-HIGH within 1024-65535"},
+    {"max-connections", "N", "connections held at once", "100", 1, MostConnections, SetNumber<&O::MaxConnections>},
+    {"xferlog", "FILE", "a line per RETR, STOR and APPE that moved data, in the xferlog format", nullptr, 0, 0,
+     SetFile<&O::TransferLog>, "a file name"},
+    {"auth-log", "FILE", "a line per login attempt: ok or failed, user, client address and port", nullptr, 0, 0,
+     SetFile<&O::AuthLog>, "a file name"},
+    {"hide-passwords", nullptr, "PASS's argument and view user's password column shown as ****", nullptr, 0, 0,
+     SetFlag<&O::HidePasswords>},
+    {"listen", "ADDRESS", "every listener, and every passive one, on this local address only (IPv6 needs "
+     "--extensions)", nullptr, 0, 0, SetListen, "an IPv4 or IPv6 address"},
+    {"idle-timeout", "SECONDS", "drop connections silent this long", "120", 10, 86400, SetNumber<&O::IdleTimeout>},
+    {"max-per-address", "N", "connections at once from one client address", nullptr, 1, MostConnections,
+     SetNumber<&O::MaxPerAddress>},
+    {"no-console", nullptr, "read no console input; run until SIGTERM or SIGINT", nullptr, 0, 0,
+     SetFlag<&O::NoConsole>},
+    {"tls-cert", "FILE", "offer FTPS (AUTH TLS) with this PEM certificate chain", nullptr, 0, 0,
+     SetFile<&O::TlsCertificate>, "a file name"},
+    {"tls-key", "FILE", "its PEM private key", "the certificate file", 0, 0, SetFile<&O::TlsKey>, "a file name"},
+    {"tls-required", nullptr, "refuse logins before AUTH TLS and data connections before PROT P", nullptr, 0, 0,
+     SetFlag<&O::TlsRequired>},
+    {"tls-allow-new-data-sessions", nullptr,
+     "accept protected data connections that do not resume the control connection's TLS session", nullptr, 0, 0,
+     SetFlag<&O::TlsAllowNewDataSessions>},
+};
+
+}  // namespace
+
+std::span<const OptionRow> OptionRegistry() { return registry; }
+
+std::string ExpectedValue(const OptionRow& row) {
+    if (row.Expected != nullptr) return row.Expected;
+    return "a number from " + std::to_string(row.Minimum) + " to " + std::to_string(row.Maximum);
+}

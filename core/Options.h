@@ -1,37 +1,59 @@
-// The command-line options, read once by main before any other thread
-// starts and unchanged afterwards. With none given, the server behaves as it
-// always has; everything newer is reached only through its option.
+// The program's options and the registry that is their only list: each row
+// names an option, its value, its help text, its default and limits, and sets
+// its field. The command line (getopt_long's table, --help, every refusal),
+// and the checks of the README and the manual page are built from it. The
+// options are read once by main before any other thread starts and are
+// unchanged afterwards. With none given, the server behaves as it always has;
+// everything newer is reached only through its option.
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "platform/Address.h"
 
 constexpr int DefaultMaxConnections = 100;
 constexpr int MostConnections = 10000;
-constexpr int DefaultIdleTimeout = 120;
 
 struct ProgramOptions {
-    bool Extensions = false;             // --extensions: the commands modern clients expect
-    NetAddress PassiveAddress;           // --passive-address: announced in 227 (no family: the local address)
-    uint16_t PassivePortLow = 0;         // --passive-ports LOW-HIGH (0: any port the system picks)
+    bool Extensions = false;             // the commands modern clients expect
+    NetAddress PassiveAddress;           // announced in 227 (no family: the local address)
+    uint16_t PassivePortLow = 0;         // passive ports (0: any port the system picks)
     uint16_t PassivePortHigh = 0;
-    int MaxConnections = DefaultMaxConnections;  // --max-connections: the connection table's size
-    std::string TransferLog;             // --xferlog FILE
-    std::string AuthLog;                 // --auth-log FILE
-    bool HidePasswords = false;          // --hide-passwords
-    NetAddress ListenAddress;            // --listen: every listener's address (no family: all)
-    int IdleTimeout = DefaultIdleTimeout;  // --idle-timeout SECONDS
-    bool NoConsole = false;              // --no-console: run until a signal, reading no input
-    std::string TlsCertificate;          // --tls-cert FILE: FTPS with this certificate chain
-    std::string TlsKey;                  // --tls-key FILE (default: the certificate file)
-    bool TlsRequired = false;            // --tls-required: no login and no data in clear text
-    bool TlsAllowNewDataSessions = false;  // --tls-allow-new-data-sessions
-    int MaxPerAddress = 0;               // --max-per-address N: connections from one client address (0: any)
+    int MaxConnections = DefaultMaxConnections;  // the connection table's size
+    std::string TransferLog;
+    std::string AuthLog;
+    bool HidePasswords = false;
+    NetAddress ListenAddress;            // every listener's address (no family: all)
+    int IdleTimeout = 120;               // seconds
+    bool NoConsole = false;              // run until a signal, reading no input
+    std::string TlsCertificate;          // FTPS with this certificate chain
+    std::string TlsKey;                  // its key (empty: in the certificate file)
+    bool TlsRequired = false;            // no login and no data in clear text
+    bool TlsAllowNewDataSessions = false;
+    int MaxPerAddress = 0;               // connections from one client address (0: any)
 };
 
 extern ProgramOptions Options;
 
 // Whether the extensions are on.
 inline bool Extended() { return Options.Extensions; }
+
+struct OptionRow {
+    const char* Name;       // the long option, without "--"
+    const char* ValueName;  // such as "N" or "FILE"; null for a flag
+    const char* Help;       // one line of --help
+    const char* Default;    // shown in --help; null when there is none to show
+    long Minimum = 0;       // for numbers
+    long Maximum = 0;
+    // Reads the value into its field; false when the value is refused.
+    bool (*Set)(const OptionRow& row, const char* value, ProgramOptions& options) = nullptr;
+    const char* Expected = nullptr;  // what a refusal says was expected (numbers: their range)
+};
+
+// Every option, in the order --help shows them.
+std::span<const OptionRow> OptionRegistry();
+
+// What a refusal of the row's value says was expected.
+std::string ExpectedValue(const OptionRow& row);

@@ -36,19 +36,6 @@ TEST(ParseCommandLine, CutsKeywordAndArgument) {
     }
 }
 
-TEST(CommandTable, FindsExactUpperCaseKeywordsOnlyAndExtensionsOnlyWithThem) {
-    for (const char* keyword : {"USER", "PASS", "RETR", "REST", "CDUP", "ABOR", "BYE", "QUIT"})
-        EXPECT_NE(FindCommand(keyword, false), nullptr) << keyword;
-    for (const char* keyword : {"FEAT", "MLSD", "EPSV", "APPE", "XPWD", "SITE"}) {
-        EXPECT_EQ(FindCommand(keyword, false), nullptr) << keyword;
-        EXPECT_NE(FindCommand(keyword, true), nullptr) << keyword;
-    }
-    for (const char* keyword : {"", "user", "HELO", "RETRX", "PWD\tX"}) EXPECT_EQ(FindCommand(keyword, true), nullptr);
-    EXPECT_TRUE(FindCommand("USER", false)->Flags & BeforeLogin);
-    EXPECT_FALSE(FindCommand("NOOP", false)->Flags & BeforeLogin);
-    EXPECT_TRUE(FindCommand("REST", false)->Flags & StubWithoutExtensions);  // known, not implemented without them
-}
-
 TEST(PortArgument, AcceptsSixNumbersFrom0To255Only) {
     struct Case {
         const char* Argument;
