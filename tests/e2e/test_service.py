@@ -59,6 +59,13 @@ class Options(ServerTest):
                          max_connections=20)
         with self.assertRaises(OSError):
             socket.create_connection(("127.0.0.1", srv.port), timeout=WAIT).close()
+        c = self.connect(srv, host="127.0.0.2").login("alice", "secret")
+        address, port = pasv_target(c.cmd("PASV"))
+        self.assertEqual(address, [127, 0, 0, 2])
+        with self.assertRaises(OSError):  # its passive port is on that address only
+            socket.create_connection(("127.0.0.1", port), timeout=WAIT).close()
+        c.close()
+        srv.wait_field("server", 0, "OnlineConnections", 0)
         clients = [self.connect(srv, host="127.0.0.2") for _ in range(10)]
         extra = self.connect(srv, greet=False, host="127.0.0.2")
         self.assertEqual(extra.line(), b"502 Too many users on this server.\n")
