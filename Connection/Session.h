@@ -19,7 +19,7 @@
 #include "platform/Net.h"
 
 constexpr size_t ReplySize = 1024;
-constexpr size_t TransferSize = 256 * 1024;  // an upload's receive buffer
+constexpr size_t TransferSize = 256 * 1024;  // the buffer of transfers that cannot use zero-copy
 constexpr size_t ListingSize = 16 * 1024;    // a listing's piece, on the thread's stack
 constexpr size_t RenameFromSize = 256;
 constexpr size_t LaterLimit = 64 * 1024;  // lines held for after a transfer; past it, the client waits
@@ -73,10 +73,11 @@ struct Session {
     char RenameFrom[RenameFromSize] = {};  // RNFR's name, empty when none
     char Reply[ReplySize] = {};
 
-    // The buffer uploads move bytes through when they cannot be spliced,
-    // allocated at the first such upload and kept for the connection's life.
+    // The buffer transfers move bytes through when they cannot use the
+    // kernel's zero-copy (TLS, TYPE A, a file system splice refuses), and the
+    // pipe uploads are spliced through: each made by the transfer that needs
+    // it and given back when the transfer ends.
     std::unique_ptr<char[]> TransferBuffer;
-    // The pipe uploads are spliced through, made at the first upload.
     SplicePipe UploadPipe;
 
     char* Transfer() {

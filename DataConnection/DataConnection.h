@@ -44,8 +44,8 @@ enum class DataStatus : uint8_t { Connected, Failed, Interrupted };
 
 // Makes the data connection for a transfer: connects to the active target, or
 // accepts on the passive listener (which it then closes) a connection from
-// the control connection's peer only. Failed when none could be made; waits
-// end at once when the wake event fires. Interrupted when the watched
-// descriptor turned readable first: call again, with *data as it was left, to
-// go on waiting.
+// the control connection's peer only. Failed when none could be made;
+// Interrupted when the watched descriptor (the control connection) turned
+// readable or hung up first: call again, with *data as it was left, to go on
+// waiting.
 DataStatus ConnectDataSocket(DataEndpoint& endpoint, const NetAddress& peer, NetWaits waits, Descriptor* data);

@@ -20,7 +20,7 @@ enum class NetStatus : uint8_t {
     Ok,
     Ended,         // the peer closed its side: nothing more will arrive
     Failed,        // the call failed; the connection is unusable
-    Woken,         // the wake event fired: the connection is being dropped
+    Woken,         // the wake event fired (listeners at shutdown)
     FileFailed,    // the file side of a move between a file and a socket failed
     Unsupported,   // the socket cannot be spliced (reported before anything moved)
     AddressInUse,  // bind or listen found the port taken
@@ -29,8 +29,9 @@ enum class NetStatus : uint8_t {
     Exhausted,     // accept found no descriptor or memory left: the listener itself is sound
 };
 
-// What a wait watches besides its socket: the wake event (-1: none), whose
-// firing ends it Woken; a descriptor (-1: none) whose hang-up or error, and
+// What a wait watches besides its socket: a wake event (-1: none; listeners
+// pass the stop event), whose firing ends it Woken; a descriptor (-1: none;
+// a transfer passes its control connection) whose hang-up or error, and
 // whose input too when WatchInput, ends it Interrupted; and a deadline
 // (MonotonicMilliseconds(), 0: none) after which it ends TimedOut.
 struct NetWaits {
@@ -117,7 +118,7 @@ bool NetWaitHangUp(int fd, int timeoutMs);
 void NetHostName(char* name, size_t size);
 bool NetHostAddress(const char* name, NetAddress* address);
 
-// The pipe an upload is spliced through, made at the first upload and kept.
+// The pipe an upload is spliced through, made by the upload that needs it.
 struct SplicePipe {
     Descriptor Read;
     Descriptor Write;

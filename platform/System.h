@@ -48,7 +48,9 @@ enum class ConsoleInput : uint8_t { Read, Ended, Signalled };
 ConsoleInput ConsoleRead(char* buffer, size_t size, int signalFd, size_t* count);
 
 // A wake event is a descriptor that another thread can make readable once and
-// for all; the blocking calls of Net.h and Files.h return early when it fires.
+// for all: the listeners' and the idle supervisor's waits end when the stop
+// event fires. (Connection threads are woken by their control socket's
+// shutdown instead.)
 int WakeCreate();                       // -1 on failure
 void WakeSignal(int wakeFd);
 void WakeClose(int wakeFd);
