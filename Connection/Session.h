@@ -19,7 +19,7 @@
 #include "platform/Net.h"
 
 constexpr size_t ReplySize = 1024;
-constexpr size_t TransferSize = 256 * 1024;  // the buffer of transfers that cannot use zero-copy
+constexpr size_t TransferSize = 256 * 1024;  // TYPE A's conversion buffer
 constexpr size_t ListingSize = 16 * 1024;    // a listing's piece, on the thread's stack
 constexpr size_t RenameFromSize = 256;
 constexpr size_t LaterLimit = 64 * 1024;  // lines held for after a transfer; past it, the client waits
@@ -73,12 +73,10 @@ struct Session {
     char RenameFrom[RenameFromSize] = {};  // RNFR's name, empty when none
     char Reply[ReplySize] = {};
 
-    // The buffer transfers move bytes through when they cannot use the
-    // kernel's zero-copy (TLS, TYPE A, a file system splice refuses), and the
-    // pipe uploads are spliced through: each made by the transfer that needs
-    // it and given back when the transfer ends.
+    // The buffer TYPE A transfers convert line ends in, made by the transfer
+    // that needs it and given back when the transfer ends. (Binary transfers
+    // move through the data connection's Channel.)
     std::unique_ptr<char[]> TransferBuffer;
-    SplicePipe UploadPipe;
 
     char* Transfer() {
         if (!TransferBuffer) TransferBuffer.reset(new char[TransferSize]);

@@ -10,8 +10,7 @@
 #include "Connection/Commands.h"
 #include "Connection/Replies.h"
 #include "Connection/Session.h"
-#include "DataConnection/AsciiMode.h"
-#include "DataConnection/DataConnection.h"
+#include "Connection/TransferEngine.h"
 #include "FileSystem/Listing.h"
 #include "FileSystem/Paths.h"
 #include "core/Log.h"
@@ -19,18 +18,9 @@
 #include "core/Records.h"
 #include "platform/Beneath.h"
 #include "platform/Files.h"
-#include "platform/Net.h"
 #include "core/Options.h"
 
 namespace {
-
-#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-constexpr int64_t PassiveWait = 0;  // a fuzzer's client never makes the data connection
-constexpr int64_t ActiveWait = 0;
-#else
-constexpr int64_t PassiveWait = 60 * 1000;  // milliseconds
-constexpr int64_t ActiveWait = 30 * 1000;
-#endif
 
 // Sets a transfer state for the length of a transfer, then back to logged in.
 struct TransferState {
@@ -39,101 +29,11 @@ struct TransferState {
     ~TransferState() { Record.State = StateLoggedIn; }
 };
 
-// The length of one transfer command: what STAT and ABOR see, and the REST
-// offset, which serves one transfer command only.
-struct TransferScope {
-    Session& Of;
-    explicit TransferScope(Session& session) : Of(session) {
-        Of.Transferring = true;
-        Of.Moved = 0;
-        Of.ControlFull = false;
-    }
-    ~TransferScope() {
-        Of.Transferring = false;
-        Of.RestartOffset = 0;
-    }
-};
-
-int64_t SteadyMilliseconds() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-// The file's bytes begin to move: the moment the transfer log measures from.
-void Started(Session& session) { session.StartedAt = SteadyMilliseconds(); }
-
-// Every piece of a transfer that moves counts as activity for the idle supervisor.
-void Progress(Session& session, size_t count) {
-    session.Record.TickCount = 0;
-    session.Moved += static_cast<int64_t>(count);
-}
-
-// After a wait was interrupted by the control connection: true to go on.
-bool GoOn(Session& session) { return HearDuringTransfer(session); }
-
-// Makes the data connection as PORT or PASV set it up; the record shows its
-// socket. Returns nothing when it is made, else the final reply.
-Replies::Text OpenDataConnection(Session& session) {
-    // A passive port nobody connects to is given up after a minute, a
-    // connection to the client that cannot be made after half of one.
-    session.DataDeadline = MonotonicMilliseconds() + (session.Endpoint.Passive ? PassiveWait : ActiveWait);
-    struct Deadline {
-        Session& Of;
-        ~Deadline() { Of.DataDeadline = 0; }
-    } clear{session};
-    Descriptor data;
-    for (;;) {
-        DataStatus status = ConnectDataSocket(session.Endpoint, session.PeerAddress, session.TransferWaits(), &data);
-        if (status == DataStatus::Connected) break;
-        if (status == DataStatus::Failed || !GoOn(session))
-            return session.AbortRequested ? Replies::TransferAborted : Replies::CantOpenDataConnection;
-    }
-    CloseDataConnection(session);  // the passive listener, which has served its turn
-    session.Record.DataSocket = data.Get();
-    session.Data = Channel(std::move(data));
-    return {};
-}
-
-// After PROT P, the TLS handshake on the data connection, which clients
-// start once they have the preliminary reply. Returns nothing when the
-// connection may carry the transfer, else the final reply.
-Replies::Text ProtectDataConnection(Session& session) {
-    if (!session.ProtectData) return {};
-    std::string reason;
-    for (;;) {
-        NetStatus status = session.Data.StartTls(false, session.TransferWaits(), &reason);
-        if (status == NetStatus::Ok) break;
-        if (status == NetStatus::Interrupted && GoOn(session)) continue;
-        if (status == NetStatus::Failed)
-            ConsolePrintf("TLS handshake failed on %d: %s\r\n", session.Data.Fd(), reason.c_str());
-        return session.AbortRequested ? Replies::TransferAborted : Replies::CantOpenDataConnection;
-    }
-    // SECURITY: a data connection must come from whoever holds this control
-    // connection's TLS session, or another client could take the transfer by
-    // connecting first with a session of its own.
-    if (!session.Data.ResumedTlsOf(session.Control) && !Options.TlsAllowNewDataSessions)
-        return Replies::DataSessionNotReused;
-    return {};
-}
-
 // SECURITY: with --tls-required, no listing or file crosses in clear text.
 bool RefusedInClear(Session& session) {
     if (!Options.TlsRequired || session.ProtectData) return false;
     Reply(session, Replies::DataMustBeProtected);
     return true;
-}
-
-// Sends a text on the data connection whole, echoed on the console first.
-bool SendOnData(Session& session, std::string_view text) {
-    ConsoleEchoSent(session.Data.Fd(), text);
-    while (session.Serving()) {
-        NetResult sent = session.Data.WriteAll(text.data(), text.size(), session.TransferWaits());
-        text.remove_prefix(sent.Count);
-        if (sent.Ok()) return true;
-        if (sent.Status != NetStatus::Interrupted || !GoOn(session)) break;
-    }
-    ConsoleText("Send Error\r\n");
-    return false;
 }
 
 // The path LIST and NLST name: the argument without leading options such as "-la".
@@ -148,7 +48,6 @@ const char* ListTarget(const char* argument) {
 // Sends a listing piece and empties it; false when the data connection failed.
 bool SendListing(Session& session, ListingText& listing) {
     bool sent = SendOnData(session, std::string_view(listing.Text, listing.Used));
-    if (sent) Progress(session, listing.Used);
     listing.Used = 0;
     listing.Text[0] = '\0';
     return sent;
@@ -209,29 +108,6 @@ Replies::Text List(Session& session, const char* argument, ListingStyle style) {
     return Replies::TransferComplete;
 }
 
-// Sends a file from its current position through the connection's buffer,
-// in large pieces (what TLS needs: no sendfile there), converting line ends
-// in TYPE A.
-Replies::Text SendThroughBuffer(Session& session, int file, bool ascii) {
-    size_t piece = ascii ? TransferSize / 4 : TransferSize;
-    char* in = session.Transfer();
-    char* out = in + piece;  // in TYPE A: room for twice a piece
-    bool lastWasCr = false;
-    for (;;) {
-        int64_t got = FileRead(file, in, piece);
-        if (got < 0) return Replies::CantReadFile;
-        if (got == 0) return Replies::TransferComplete;
-        size_t length = ascii ? ToNetworkAscii(in, static_cast<size_t>(got), out, &lastWasCr) : static_cast<size_t>(got);
-        for (std::string_view left(ascii ? out : in, length); !left.empty();) {
-            NetResult sent = session.Data.WriteAll(left.data(), left.size(), session.TransferWaits());
-            left.remove_prefix(sent.Count);
-            if (sent.Status == NetStatus::Interrupted && GoOn(session)) continue;
-            if (!sent.Ok()) return Replies::TransferAborted;
-        }
-        Progress(session, static_cast<size_t>(got));
-    }
-}
-
 Replies::Text Retrieve(Session& session, const char* argument) {
     TransferScope scope(session);
     int64_t offset = session.RestartOffset;
@@ -247,72 +123,10 @@ Replies::Text Retrieve(Session& session, const char* argument) {
     Reply(session, ascii ? Replies::OpeningAscii : Replies::OpeningBinary);
     if (!file.IsOpen()) return Replies::CantOpenFile;  // a directory, or unreadable
     if (Replies::Text failed = ProtectDataConnection(session); !failed.empty()) return failed;
-    Started(session);
-    if (ascii || !session.Data.ZeroCopy()) {
-        if (offset > 0 && !FileSeek(file.Get(), offset)) return Replies::CantReadFile;
-        Replies::Text outcome = SendThroughBuffer(session, file.Get(), ascii);
-        if (outcome == Replies::TransferComplete) session.Data.EndReading();
-        return outcome;
-    }
-    int64_t sent = offset;
-    // Only the bytes the file really holds go out: a file that shrinks ends early.
-    while (sent < size) {
-        NetResult moved = NetSendFile(session.Data.Fd(), file.Get(), &sent, static_cast<size_t>(size - sent),
-                                      session.TransferWaits());
-        // A file that shrank ends the transfer at its new end, but the client
-        // did not get the file it asked for.
-        if (moved.Status == NetStatus::Ended) return Replies::CantReadFile;
-        if (moved.Status == NetStatus::FileFailed) return Replies::CantReadFile;
-        if (moved.Status == NetStatus::Interrupted && GoOn(session)) continue;
-        if (!moved.Ok()) return Replies::TransferAborted;
-        Progress(session, moved.Count);
-    }
-    session.Data.EndReading();
-    return Replies::TransferComplete;
-}
-
-// Receives the rest of an upload through the connection's buffer, converting
-// line ends in TYPE A.
-Replies::Text ReceiveThroughBuffer(Session& session, int file, bool ascii) {
-    constexpr size_t Piece = TransferSize / 2;
-    char* buffer = session.Transfer();
-    char* converted = buffer + Piece;
-    bool pendingCr = false;
-    for (;;) {
-        NetResult got = session.Data.Read(buffer, ascii ? Piece - 1 : TransferSize, session.TransferWaits());
-        if (got.Status == NetStatus::Interrupted && GoOn(session)) continue;
-        if (got.Status == NetStatus::Ended) {
-            if (pendingCr && !FileWriteAll(file, "\r", 1)) return Replies::CantWriteFile;
-            return Replies::TransferComplete;
-        }
-        if (!got.Ok()) return Replies::TransferAborted;
-        const char* bytes = buffer;
-        size_t length = got.Count;
-        if (ascii) {
-            length = FromNetworkAscii(buffer, got.Count, converted, &pendingCr);
-            bytes = converted;
-        }
-        if (!FileWriteAll(file, bytes, length)) return Replies::CantWriteFile;
-        Progress(session, got.Count);
-    }
-}
-
-Replies::Text ReceiveFile(Session& session, int file) {
-    bool ascii = session.Type == TransferType::Ascii;
-    if (ascii || !session.Data.ZeroCopy()) return ReceiveThroughBuffer(session, file, ascii);
-    for (;;) {
-        NetResult got = NetReceiveIntoFile(session.Data.Fd(), file, session.UploadPipe, session.TransferWaits());
-        switch (got.Status) {
-            case NetStatus::Ok: Progress(session, got.Count); break;
-            case NetStatus::Ended: return Replies::TransferComplete;  // the client has sent the whole file
-            case NetStatus::Unsupported: return ReceiveThroughBuffer(session, file, false);
-            case NetStatus::FileFailed: return Replies::CantWriteFile;
-            case NetStatus::Interrupted:
-                if (GoOn(session)) break;
-                return Replies::TransferAborted;
-            default: return Replies::TransferAborted;
-        }
-    }
+    TransferStarted(session);
+    Replies::Text outcome = SendFile(session, file.Get(), offset, size, ascii);
+    if (outcome == Replies::TransferComplete) session.Data.EndReading();
+    return outcome;
 }
 
 enum class StoreMode { Replace, Append };
@@ -342,8 +156,8 @@ Replies::Text Store(Session& session, const char* argument, StoreMode mode) {
                       : offset > 0                ? OpenWriteBeneath(path.Path, offset)
                                                   : CreateBeneath(path.Path);
     if (!file.IsOpen()) return Replies::CantCreateFile;
-    Started(session);
-    Replies::Text outcome = ReceiveFile(session, file.Get());
+    TransferStarted(session);
+    Replies::Text outcome = ReceiveFile(session, file.Get(), ascii);
     // What follows the received bytes of a resumed upload is cut off, however it ended.
     if (offset > 0) FileTruncate(file.Get(), FilePosition(file.Get()));
     return outcome;
@@ -352,7 +166,8 @@ Replies::Text Store(Session& session, const char* argument, StoreMode mode) {
 // One line in the transfer log for a file transfer that began to move bytes.
 void LogFileTransfer(Session& session, const char* argument, bool outgoing, bool complete) {
     if (session.StartedAt < 0) return;
-    int64_t elapsed = SteadyMilliseconds() - session.StartedAt;
+    int64_t elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch()).count() - session.StartedAt;
     session.StartedAt = -1;
     if (!complete && session.Moved == 0) return;  // nothing moved
     char path[PathSize];
@@ -369,10 +184,8 @@ void LogFileTransfer(Session& session, const char* argument, bool outgoing, bool
 // What only this transfer needed is given back: an idle connection holds
 // no buffer and no pipe.
 void Finish(Session& session, Replies::Text reply) {
-    CloseDataConnection(session);
+    CloseDataConnection(session);  // the channel gives its buffer and pipe back
     session.TransferBuffer.reset();
-    session.UploadPipe.Read.Reset();
-    session.UploadPipe.Write.Reset();
     if (session.AbortRequested) {
         session.AbortRequested = false;
         Reply(session, Replies::TransferAborted);

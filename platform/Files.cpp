@@ -112,6 +112,14 @@ int64_t FileRead(int fd, void* buffer, size_t size) {
     }
 }
 
+int64_t FileReadAt(int fd, void* buffer, size_t size, int64_t offset) {
+    for (;;) {
+        ssize_t got = pread(fd, buffer, size, static_cast<off_t>(offset));
+        if (got >= 0) return got;
+        if (errno != EINTR) return -1;
+    }
+}
+
 bool FileSeek(int fd, int64_t offset) { return lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0; }
 
 bool FileTruncate(int fd, int64_t length) { return ftruncate(fd, static_cast<off_t>(length)) == 0; }

@@ -18,6 +18,8 @@ Descriptor KeepRegularFile(int fd, int64_t* size);
 Descriptor FileOpenAppend(const char* path);
 // Reads up to size bytes from the current position: the count, 0 at the end, -1 on failure.
 int64_t FileRead(int fd, void* buffer, size_t size);
+// Reads up to size bytes from offset, leaving the position alone: as FileRead.
+int64_t FileReadAt(int fd, void* buffer, size_t size, int64_t offset);
 // Moves the position of an open file; false on failure.
 bool FileSeek(int fd, int64_t offset);
 // Cuts an open file (or lengthens it with zeros) to length bytes.

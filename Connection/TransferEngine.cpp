@@ -1,0 +1,181 @@
+#include "Connection/TransferEngine.h"
+
+#include <chrono>
+#include <string>
+
+#include "Connection/CommandLoop.h"
+#include "Connection/Session.h"
+#include "DataConnection/AsciiMode.h"
+#include "DataConnection/DataConnection.h"
+#include "core/Log.h"
+#include "core/Options.h"
+#include "platform/Files.h"
+#include "platform/Net.h"
+
+namespace {
+
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+constexpr int64_t PassiveWait = 0;  // a fuzzer's client never makes the data connection
+constexpr int64_t ActiveWait = 0;
+#else
+constexpr int64_t PassiveWait = 60 * 1000;  // milliseconds
+constexpr int64_t ActiveWait = 30 * 1000;
+#endif
+
+// Every piece of a transfer that moves counts as activity for the idle supervisor.
+void Progress(Session& session, size_t count) {
+    session.Record.TickCount = 0;
+    session.Moved += static_cast<int64_t>(count);
+}
+
+// After a wait was interrupted by the control connection: true to go on.
+bool GoOn(Session& session) { return HearDuringTransfer(session); }
+
+// The copy loop. A step moves one piece and says how: Ok with its count,
+// Ended when the copy is whole, FileFailed, Interrupted when the control
+// connection spoke (heard here, and the step called again unless ABOR came
+// or the connection is being dropped), or a failure of the data connection.
+template <typename Step>
+Replies::Text Pump(Session& session, Replies::Text fileFailure, Step step) {
+    for (;;) {
+        NetResult moved = step(session.TransferWaits());
+        if (moved.Count > 0) Progress(session, moved.Count);
+        switch (moved.Status) {
+            case NetStatus::Ok: break;
+            case NetStatus::Ended: return Replies::TransferComplete;
+            case NetStatus::FileFailed: return fileFailure;
+            case NetStatus::Interrupted:
+                if (GoOn(session)) break;
+                return Replies::TransferAborted;
+            default: return Replies::TransferAborted;
+        }
+    }
+}
+
+// A step's result from a count of bytes moved.
+NetResult MovedOk(size_t count) { return NetResult{NetStatus::Ok, count, 0}; }
+
+}  // namespace
+
+TransferScope::TransferScope(Session& session) : Of(session) {
+    Of.Transferring = true;
+    Of.Moved = 0;
+    Of.ControlFull = false;
+}
+
+TransferScope::~TransferScope() {
+    Of.Transferring = false;
+    Of.RestartOffset = 0;
+}
+
+Replies::Text OpenDataConnection(Session& session) {
+    // A passive port nobody connects to is given up after a minute, a
+    // connection to the client that cannot be made after half of one.
+    session.DataDeadline = MonotonicMilliseconds() + (session.Endpoint.Passive ? PassiveWait : ActiveWait);
+    struct Deadline {
+        Session& Of;
+        ~Deadline() { Of.DataDeadline = 0; }
+    } clear{session};
+    Descriptor data;
+    for (;;) {
+        DataStatus status = ConnectDataSocket(session.Endpoint, session.PeerAddress, session.TransferWaits(), &data);
+        if (status == DataStatus::Connected) break;
+        if (status == DataStatus::Failed || !GoOn(session))
+            return session.AbortRequested ? Replies::TransferAborted : Replies::CantOpenDataConnection;
+    }
+    CloseDataConnection(session);  // the passive listener, which has served its turn
+    session.Record.DataSocket = data.Get();
+    session.Data = Channel(std::move(data));
+    return {};
+}
+
+Replies::Text ProtectDataConnection(Session& session) {
+    if (!session.ProtectData) return {};
+    std::string reason;
+    for (;;) {
+        NetStatus status = session.Data.StartTls(false, session.TransferWaits(), &reason);
+        if (status == NetStatus::Ok) break;
+        if (status == NetStatus::Interrupted && GoOn(session)) continue;
+        if (status == NetStatus::Failed)
+            ConsolePrintf("TLS handshake failed on %d: %s\r\n", session.Data.Fd(), reason.c_str());
+        return session.AbortRequested ? Replies::TransferAborted : Replies::CantOpenDataConnection;
+    }
+    // SECURITY: a data connection must come from whoever holds this control
+    // connection's TLS session, or another client could take the transfer by
+    // connecting first with a session of its own.
+    if (!session.Data.ResumedTlsOf(session.Control) && !Options.TlsAllowNewDataSessions)
+        return Replies::DataSessionNotReused;
+    return {};
+}
+
+void TransferStarted(Session& session) {
+    session.StartedAt = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+}
+
+bool SendOnData(Session& session, std::string_view text) {
+    ConsoleEchoSent(session.Data.Fd(), text);
+    Replies::Text outcome = Pump(session, Replies::TransferAborted, [&](NetWaits waits) {
+        if (text.empty() || !session.Serving()) return NetResult{text.empty() ? NetStatus::Ended : NetStatus::Failed, 0, 0};
+        NetResult sent = session.Data.WriteAll(text.data(), text.size(), waits);
+        text.remove_prefix(sent.Count);
+        return sent.Ok() ? NetResult{NetStatus::Ok, sent.Count, 0} : sent;
+    });
+    if (outcome == Replies::TransferComplete) return true;
+    ConsoleText("Send Error\r\n");
+    return false;
+}
+
+Replies::Text SendFile(Session& session, int file, int64_t offset, int64_t size, bool ascii) {
+    if (!ascii) {
+        return Pump(session, Replies::CantReadFile, [&](NetWaits waits) {
+            if (offset >= size) return NetResult{NetStatus::Ended, 0, 0};
+            NetResult moved = session.Data.SendFile(file, &offset, static_cast<size_t>(size - offset), waits);
+            // A file that shrank ends before the size it had: the client did
+            // not get the file it asked for.
+            if (moved.Status == NetStatus::Ended) moved.Status = NetStatus::FileFailed;
+            return moved;
+        });
+    }
+    if (offset > 0 && !FileSeek(file, offset)) return Replies::CantReadFile;
+    // TYPE A: a piece of the file, converted into twice its room, goes out
+    // whole before the next is read; an interrupted send goes on with its rest.
+    constexpr size_t Piece = TransferSize / 4;
+    char* in = session.Transfer();
+    char* out = in + Piece;
+    bool lastWasCr = false;
+    std::string_view pending;
+    size_t pieceBytes = 0;  // the file bytes the pending text stands for
+    return Pump(session, Replies::CantReadFile, [&](NetWaits waits) {
+        if (pending.empty()) {
+            int64_t got = FileRead(file, in, Piece);
+            if (got < 0) return NetResult{NetStatus::FileFailed, 0, 0};
+            if (got == 0) return NetResult{NetStatus::Ended, 0, 0};
+            pieceBytes = static_cast<size_t>(got);
+            pending = std::string_view(out, ToNetworkAscii(in, pieceBytes, out, &lastWasCr));
+        }
+        NetResult sent = session.Data.WriteAll(pending.data(), pending.size(), waits);
+        pending.remove_prefix(sent.Count);
+        return NetResult{sent.Status, pending.empty() ? pieceBytes : 0, sent.Error};
+    });
+}
+
+Replies::Text ReceiveFile(Session& session, int file, bool ascii) {
+    if (!ascii) return Pump(session, Replies::CantWriteFile, [&](NetWaits waits) {
+        return session.Data.ReceiveIntoFile(file, waits);
+    });
+    constexpr size_t Piece = TransferSize / 2;
+    char* buffer = session.Transfer();
+    char* converted = buffer + Piece;
+    bool pendingCr = false;
+    return Pump(session, Replies::CantWriteFile, [&](NetWaits waits) {
+        NetResult got = session.Data.Read(buffer, Piece - 1, waits);
+        if (got.Status == NetStatus::Ended && pendingCr && !FileWriteAll(file, "\r", 1))
+            return NetResult{NetStatus::FileFailed, 0, 0};
+        if (!got.Ok()) return got;
+        size_t length = FromNetworkAscii(buffer, got.Count, converted, &pendingCr);
+        if (!FileWriteAll(file, converted, length)) return NetResult{NetStatus::FileFailed, 0, 0};
+        return MovedOk(got.Count);
+    });
+}

@@ -1,0 +1,47 @@
+// The transfer engine: makes a transfer's data connection (and protects it
+// under PROT P), and moves bytes over it in one copy loop that owns the
+// progress the idle supervisor and STAT see, and the control connection's
+// watch: ABOR and STAT are heard, and a vanished client ends the transfer.
+// The commands that use it (LIST, RETR, STOR...) are in Transfer.cpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "Connection/Replies.h"
+
+struct Session;
+
+// The length of one transfer command: what STAT and ABOR see, and the REST
+// offset, which serves one transfer command only.
+struct TransferScope {
+    Session& Of;
+    explicit TransferScope(Session& session);
+    ~TransferScope();
+};
+
+// Makes the data connection as PORT or PASV set it up; the record shows its
+// socket. Returns nothing when it is made, else the final reply.
+Replies::Text OpenDataConnection(Session& session);
+
+// After PROT P, the TLS handshake on the data connection, which clients
+// start once they have the preliminary reply. Returns nothing when the
+// connection may carry the transfer, else the final reply.
+Replies::Text ProtectDataConnection(Session& session);
+
+// The file's bytes begin to move: the moment the transfer log measures from.
+void TransferStarted(Session& session);
+
+// Sends a text (a listing piece) on the data connection whole, echoed on the
+// console first; counts it as progress. False when the data connection failed.
+bool SendOnData(Session& session, std::string_view text);
+
+// Sends a file from offset to size (a file that shrinks meanwhile ends with
+// 451), or in TYPE A from offset to its end with line ends converted.
+// Returns the final reply.
+Replies::Text SendFile(Session& session, int file, int64_t offset, int64_t size, bool ascii);
+
+// Receives an upload into a file at its position until the client closes
+// the data connection, converting line ends in TYPE A. Returns the final reply.
+Replies::Text ReceiveFile(Session& session, int file, bool ascii);
