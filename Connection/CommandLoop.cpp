@@ -61,7 +61,7 @@ void RunCommandLine(Session& session, std::string_view line) {
     std::memcpy(argument, command.Argument.data(), command.Argument.size());
     argument[command.Argument.size()] = '\0';
 
-    bool extended = Extended();
+    bool extended = Spoken().Extended;
     const CommandRow* row = FindCommand(command.Keyword, extended, TlsReady());
     bool hidden = Options.HidePasswords && row != nullptr && row->SecretArgument;
     ConsoleEchoReceived(session.Control.Fd(), command.Keyword, hidden ? "****" : argument);
@@ -114,7 +114,7 @@ bool HearDuringTransfer(Session& session) {
         return false;
     }
     input.Received(got.Count);
-    if (!Extended()) return true;  // the lines wait for the transfer's end
+    if (!Spoken().HearsDuringTransfer) return true;  // the lines wait for the transfer's end
     for (;;) {
         std::string_view line;
         LineStatus status = TakeLine(input, &line);

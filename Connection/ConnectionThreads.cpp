@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Connection/CommandLoop.h"
+#include "Connection/Dialect.h"
 #include "Connection/Replies.h"
 #include "core/Log.h"
 #include "core/LoginGuard.h"
@@ -173,7 +174,7 @@ int CreateConnection(int serverIndex, int socket, const NetAddress& peer) {
     return slot;
 }
 
-void RefuseConnection(int socket) { Refuse(socket, Extended() ? Replies::TooManyUsersLine : Replies::TooManyUsers); }
+void RefuseConnection(int socket) { Refuse(socket, Spoken().TooManyUsers); }
 
 void EndAllConnections() {
     QuitEveryConnection();

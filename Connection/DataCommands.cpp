@@ -16,7 +16,7 @@ constexpr uint16_t LowestActivePort = 1024;
 
 // With the extensions: PORT and PASV speak IPv4 only, and EPSV ALL leaves EPSV alone.
 bool RefusedByExtensions(Session& session) {
-    if (!Extended()) return false;
+    if (!Spoken().PortRules) return false;
     if (session.EpsvAll) {
         Reply(session, Replies::EpsvAllOnly);
         return true;

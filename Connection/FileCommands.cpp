@@ -25,7 +25,7 @@ void CommandCwd(Session& session, char* argument) {
     auto isDirectory = [&](const char* local) {
         return KindBeneath({root, BelowRootText(local, session.Root)}) == PathKind::Directory;
     };
-    bool moved = Extended() ? ChangeDirectoryNormalised(session.Root, from, argument[0] ? argument : "/", &to, isDirectory)
+    bool moved = Spoken().NormalisesCwd ? ChangeDirectoryNormalised(session.Root, from, argument[0] ? argument : "/", &to, isDirectory)
                             : ChangeDirectory(session.Root, from, argument, &to, isDirectory);
     if (!moved) {
         ReplyWith(session, Replies::CwdFailedPrefix, argument, Replies::CwdFailedSuffix);
@@ -38,7 +38,7 @@ void CommandCwd(Session& session, char* argument) {
     }
     char quoted[ReplySize];
     std::string_view current = to.Current;
-    if (Extended()) current = QuotePath(current, quoted);
+    if (Spoken().QuotesPaths) current = QuotePath(current, quoted);
     ReplyWith(session, Replies::DirectoryChangedPrefix, current, Replies::DirectoryChangedSuffix);
 }
 
@@ -86,7 +86,7 @@ void CommandMkd(Session& session, char* argument) {
     }
     char quoted[ReplySize];
     std::string_view name = argument;
-    if (Extended()) name = QuotePath(name, quoted);
+    if (Spoken().QuotesPaths) name = QuotePath(name, quoted);
     ReplyWith(session, Replies::DirectoryCreatedPrefix, name, Replies::DirectoryCreatedSuffix);
 }
 

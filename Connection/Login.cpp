@@ -153,12 +153,12 @@ void CommandPass(Session& session, char* argument) {
 void CommandPwd(Session& session, char*) {
     char quoted[ReplySize];
     std::string_view current = session.Record.CurrentDirectory;
-    if (Extended()) current = QuotePath(current, quoted);
+    if (Spoken().QuotesPaths) current = QuotePath(current, quoted);
     ReplyWith(session, Replies::CurrentDirectoryPrefix, current, Replies::CurrentDirectorySuffix);
 }
 
 void CommandType(Session& session, char* argument) {
-    if (!Extended()) {
+    if (!Spoken().ChecksType) {
         // Every transfer is binary; the type is only acknowledged.
         ReplyWith(session, Replies::TypeSetPrefix, argument, Replies::TypeSetSuffix);
         return;
@@ -179,7 +179,7 @@ void CommandType(Session& session, char* argument) {
     }
 }
 
-void CommandSyst(Session& session, char*) { Reply(session, Extended() ? Replies::SystemUnix : Replies::System); }
+void CommandSyst(Session& session, char*) { Reply(session, Spoken().System); }
 
 void CommandNoop(Session& session, char*) { Reply(session, Replies::Ok); }
 

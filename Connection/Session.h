@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "Connection/ControlInput.h"
+#include "Connection/Dialect.h"
 #include "DataConnection/DataConnection.h"
 #include "FileSystem/Listing.h"
 #include "FileSystem/Paths.h"
@@ -24,7 +25,6 @@ constexpr size_t ListingSize = 16 * 1024;    // a listing's piece, on the thread
 constexpr size_t RenameFromSize = 256;
 constexpr size_t LaterLimit = 64 * 1024;  // lines held for after a transfer; past it, the client waits
 
-enum class TransferType : uint8_t { Binary, Ascii };
 
 struct Session {
     Session(int slot, uint32_t generation, Descriptor control, ConnectionRecord& record, const NetAddress& client)
@@ -48,7 +48,7 @@ struct Session {
 
     // With the extensions: the representation type (RFC 959 starts in ASCII),
     // the offset REST set for the next transfer, and the MLST facts chosen.
-    TransferType Type = Extended() ? TransferType::Ascii : TransferType::Binary;
+    TransferType Type = Spoken().FirstType;
     int64_t RestartOffset = 0;
     unsigned Facts = AllFacts;
 

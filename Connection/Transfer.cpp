@@ -91,8 +91,8 @@ ListingFormat FormatFor(const Session& session, ListingStyle style) {
 Replies::Text List(Session& session, const char* argument, ListingStyle style) {
     const char* name = style == ListingStyle::Facts ? argument : ListTarget(argument);
     ClientPath path(session, name);
-    if (!path.Built) return Extended() ? Replies::NoSuchPath : Replies::FileNotFound;  // above the root, or too long
-    if (Extended()) {
+    if (!path.Built) return Spoken().ListOutside;  // above the root, or too long
+    if (Spoken().ListsOnlyWhatExists) {
         // A listing of nothing is an error, not an empty listing; MLSD lists directories only.
         PathKind kind = path.Valid ? KindBeneath(path.Path) : PathKind::Missing;
         if (kind == PathKind::Directory && !OpenDirectoryBeneath(path.Path).IsOpen()) kind = PathKind::Missing;
@@ -199,7 +199,7 @@ void Finish(Session& session, Replies::Text reply) {
 
 void CommandList(Session& session, char* argument) {
     if (RefusedInClear(session)) return;
-    Finish(session, List(session, argument, Extended() ? ListingStyle::Long : ListingStyle::Plain));
+    Finish(session, List(session, argument, Spoken().List));
 }
 
 void CommandNlst(Session& session, char* argument) {

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "Connection/ConnectionThreads.h"
+#include "Connection/Dialect.h"
 #include "Manager/Manager.h"
 #include "core/Log.h"
 #include "core/Options.h"
@@ -34,7 +35,7 @@ enum class ListenerStart { Listening, Failed, NoSocketYet };
 AddressFamily ListenerFamily() {
     static std::atomic<bool> ipv6Missing{false};
     if (Options.ListenAddress.Family != AddressFamily::None) return Options.ListenAddress.Family;
-    if (!Extended() || ipv6Missing) return AddressFamily::IPv4;
+    if (!Spoken().DualStack || ipv6Missing) return AddressFamily::IPv4;
     Descriptor probe = NetTcpSocket(AddressFamily::IPv6);
     if (probe.IsOpen() && NetSetDualStack(probe.Get())) return AddressFamily::IPv6;
     if (!ipv6Missing.exchange(true)) ConsoleText("IPv6 is not available: listening on IPv4 only.\n");

@@ -37,9 +37,6 @@ struct ProgramOptions {
 
 extern ProgramOptions Options;
 
-// Whether the extensions are on.
-inline bool Extended() { return Options.Extensions; }
-
 struct OptionRow {
     const char* Name;       // the long option, without "--"
     const char* ValueName;  // such as "N" or "FILE"; null for a flag
