@@ -1,13 +1,10 @@
 // Start-up, the console and shutdown.
 #include <cstdio>
 #include <string>
-#include <system_error>
 
-#include "Manager/Manager.h"
 #include "Server/Server.h"
 #include "Operator/CommandLine.h"
 #include "Operator/Console.h"
-#include "core/Config.h"
 #include "core/Log.h"
 #include "core/LogFiles.h"
 #include "core/Options.h"
@@ -16,23 +13,6 @@
 #include "platform/Tls.h"
 
 namespace {
-
-bool InitProgram() {
-    EmptyTables();
-    FTPOK = true;
-    StopEvent = WakeCreate();
-    if (StopEvent < 0) return false;
-    try {
-        ManagerThread = std::thread(ManagerInstanceProc);
-    } catch (const std::system_error&) {
-        return false;
-    }
-    if (!LoadConfig("./config")) {
-        ConsoleText("Load Data false...");
-        return false;
-    }
-    return true;
-}
 
 // Every connection holds its control socket and its account's root; a
 // transfer adds its data socket (or passive listener), its file and, for
@@ -48,13 +28,6 @@ void CheckDescriptorLimit() {
                       "(ulimit -n, or LimitNOFILE= in the service file).\n",
                       static_cast<unsigned long long>(limit), Options.MaxConnections,
                       static_cast<unsigned long long>(needed));
-}
-
-// Ends the supervisor started before a failed start-up.
-void AbandonStart() {
-    FTPOK = false;
-    if (StopEvent >= 0) WakeSignal(StopEvent);
-    if (ManagerThread.joinable()) ManagerThread.join();
 }
 
 }  // namespace

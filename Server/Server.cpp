@@ -7,7 +7,8 @@
 
 #include "Connection/ConnectionThreads.h"
 #include "Connection/Dialect.h"
-#include "Manager/Manager.h"
+#include "Server/Manager.h"
+#include "core/Config.h"
 #include "core/Log.h"
 #include "core/Options.h"
 #include "core/Records.h"
@@ -123,6 +124,31 @@ void ListenInstanceProc(int serverIndex) {
         if (WakeWait(StopEvent, pause)) return;
         pause = std::min(pause * 2, LongestRestartPause);
     }
+}
+
+// Empties the tables, starts the idle supervisor and reads ./config. False
+// (after its console line) when the program cannot start.
+bool InitProgram() {
+    EmptyTables();
+    FTPOK = true;
+    StopEvent = WakeCreate();
+    if (StopEvent < 0) return false;
+    try {
+        ManagerThread = std::thread(ManagerInstanceProc);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    if (!LoadConfig("./config")) {
+        ConsoleText("Load Data false...");
+        return false;
+    }
+    return true;
+}
+
+void AbandonStart() {
+    FTPOK = false;
+    if (StopEvent >= 0) WakeSignal(StopEvent);
+    if (ManagerThread.joinable()) ManagerThread.join();
 }
 
 bool InitServer() {

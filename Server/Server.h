@@ -1,6 +1,13 @@
-// Listeners: one thread per enabled server accepts control connections and
-// enforces the server's connection limit.
+// The running server's one owner: InitProgram empties the tables, starts the
+// idle supervisor and reads ./config; InitServer starts a listener thread per
+// enabled server, each of which accepts control connections, enforces its
+// server's limit and starts connection threads; CloseServer stops and joins
+// them all and releases every record. (The options are read before, by main.)
 #pragma once
+
+bool InitProgram();
+// Ends what a failed InitProgram or InitServer started.
+void AbandonStart();
 
 // Starts a listener for every server whose State is 1 and looks up the host's
 // name and address. False only when the program cannot serve at all.

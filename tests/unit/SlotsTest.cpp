@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "core/Slots.h"
-#include "Manager/Manager.h"
+#include "Server/Manager.h"
 #include "core/Records.h"
 #include "platform/Net.h"
 #include "tests/unit/TestFiles.h"

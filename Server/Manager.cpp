@@ -1,4 +1,4 @@
-#include "Manager/Manager.h"
+#include "Server/Manager.h"
 
 #include "core/Slots.h"
 #include "core/Options.h"
