@@ -5,6 +5,7 @@
 # Every server started through `Vostrine` is stopped when its test ends, failed
 # or not, and a sanitizer report or a non-zero exit fails the test.
 
+import atexit
 import os
 import re
 import shutil
@@ -398,9 +399,11 @@ _certificate = []
 
 def certificate():
     # A self-signed certificate and its key for the TLS tests, made once per
-    # test process with Debian's openssl command: (certificate file, key file).
+    # test process with Debian's openssl command and removed at its end:
+    # (certificate file, key file).
     if not _certificate:
         folder = tempfile.mkdtemp(prefix="vostrine-tls-")
+        atexit.register(shutil.rmtree, folder, True)
         cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
         subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
                         "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=localhost"],

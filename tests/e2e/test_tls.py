@@ -167,6 +167,17 @@ class StolenDataConnection(TlsTest):
         received = io.BytesIO()
         victim.retrbinary("RETR f.bin", received.write)
         self.assertEqual(received.getvalue(), CONTENT)
+        # Its own session is recognised also when resumed by its id under TLS 1.2.
+        context = client_context()
+        context.maximum_version, context.options = ssl.TLSVersion.TLSv1_2, context.options | ssl.OP_NO_TICKET
+        older = ReusingFTP_TLS(context=context)
+        older.connect("127.0.0.1", srv.port, timeout=WAIT)
+        self.addCleanup(older.close)
+        older.login("alice", "secret")
+        older.prot_p()
+        small = io.BytesIO()
+        older.retrbinary("RETR sub/small.txt", small.write)
+        self.assertEqual(small.getvalue(), b"small")
 
 
 class Clients(TlsTest):

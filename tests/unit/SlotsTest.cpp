@@ -37,7 +37,7 @@ protected:
     void TearDown() override {
         close(control[0]);
         close(control[1]);
-        ForgetTables();
+        EmptyTables();
     }
 };
 

@@ -29,6 +29,3 @@ struct ScratchDirectory {
         return full.string();
     }
 };
-
-// Empties every table, as before a configuration is loaded.
-inline void ForgetTables() { EmptyTables(); }
