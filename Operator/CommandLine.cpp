@@ -1,10 +1,13 @@
 #include "Operator/CommandLine.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <getopt.h>
 #include <string>
 #include <vector>
+
+#include "platform/IniFile.h"
 
 #ifndef VOSTRINE_VERSION
 #define VOSTRINE_VERSION "unknown"
@@ -70,13 +73,60 @@ std::vector<option> LongOptions() {
     return options;
 }
 
+// The --settings file named on the command line, if any (a first look at
+// the command line, which is read whole afterwards).
+std::string SettingsFileOf(int argc, char** argv, const std::vector<option>& longOptions) {
+    std::string file;
+    opterr = 0;
+    optind = 1;
+    for (int id; (id = getopt_long(argc, argv, ":", longOptions.data(), nullptr)) != -1;)
+        if (id >= 0 && id < HelpId && std::strcmp(OptionRegistry()[static_cast<size_t>(id)].Name, "settings") == 0)
+            file = optarg;
+    return file;
+}
+
+// Reads the [vostrine] section of a settings file into *options. False, after
+// one line naming the file, the line and the key, when anything is refused.
+bool ReadSettingsFile(const std::string& file, ProgramOptions* options) {
+    if (!IniAvailable()) {
+        std::fprintf(stderr, "vostrine: %s: this vostrine was built without inih (libinih-dev)\n", file.c_str());
+        return false;
+    }
+    std::string fault;
+    int line = ReadIniFile(file, [&](const std::string& section, const std::string& name, const std::string& value,
+                                     int) {
+        // Other sections belong to other readers (the accounts); nothing may stand outside a section.
+        if (!section.empty() && section != "vostrine") return true;
+        const OptionRow* row = section.empty() || name == "settings" ? nullptr : FindOption(name);
+        if (row == nullptr) {
+            fault = name + ": " + (section.empty() ? "outside the [vostrine] section" : "not a setting");
+            return false;
+        }
+        if (!row->Set(*row, value.c_str(), *options)) {
+            fault = name + " = " + value + ": expected " + ExpectedValue(*row);
+            return false;
+        }
+        return true;
+    });
+    if (line == 0) return true;
+    if (line < 0)
+        std::fprintf(stderr, "vostrine: %s: %s\n", file.c_str(), std::strerror(errno));
+    else
+        std::fprintf(stderr, "vostrine: %s:%d: %s\n", file.c_str(), line,
+                     fault.empty() ? "not a [section], a name = value or a comment" : fault.c_str());
+    return false;
+}
+
 }  // namespace
 
 CommandLineOutcome ReadProgramOptions(int argc, char** argv, ProgramOptions* options) {
-    opterr = 0;  // the faults are reported here, in one line
-    optind = 1;
     std::vector<option> longOptions = LongOptions();
     auto registry = OptionRegistry();
+    // The settings file first; the command line, read after it, wins.
+    if (std::string file = SettingsFileOf(argc, argv, longOptions); !file.empty() && !ReadSettingsFile(file, options))
+        return CommandLineOutcome::Refused;
+    opterr = 0;  // the faults are reported here, in one line
+    optind = 1;
     for (;;) {
         int id = getopt_long(argc, argv, ":", longOptions.data(), nullptr);
         if (id == -1) break;

@@ -126,7 +126,8 @@ void ListenInstanceProc(int serverIndex) {
     }
 }
 
-// Empties the tables, starts the idle supervisor and reads ./config. False
+// Empties the tables, starts the idle supervisor and reads ./config (or
+// --config's file). False
 // (after its console line) when the program cannot start.
 bool InitProgram() {
     EmptyTables();
@@ -138,7 +139,7 @@ bool InitProgram() {
     } catch (const std::system_error&) {
         return false;
     }
-    if (!LoadConfig("./config")) {
+    if (!LoadConfig(Options.ConfigFile.c_str())) {
         ConsoleText("Load Data false...");
         return false;
     }

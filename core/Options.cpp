@@ -19,10 +19,15 @@ bool ReadNumber(const char* text, long low, long high, long* number) {
     return true;
 }
 
+// A flag: on the command line it has no value; in a settings file it is
+// yes, true or 1, or no, false or 0.
 template <bool ProgramOptions::*Field>
-bool SetFlag(const OptionRow&, const char*, ProgramOptions& options) {
-    options.*Field = true;
-    return true;
+bool SetFlag(const OptionRow&, const char* value, ProgramOptions& options) {
+    for (const char* on : {"", "yes", "true", "1"})
+        if (std::strcmp(value, on) == 0) return options.*Field = true;
+    for (const char* off : {"no", "false", "0"})
+        if (std::strcmp(value, off) == 0) return !(options.*Field = false);
+    return false;
 }
 
 template <int ProgramOptions::*Field>
@@ -94,13 +99,24 @@ const OptionRow registry[] = {
     {"tls-allow-new-data-sessions", nullptr,
      "accept protected data connections that do not resume the control connection's TLS session", nullptr, 0, 0,
      SetFlag<&O::TlsAllowNewDataSessions>},
+    {"config", "FILE", "read the servers and accounts from this file", "./config", 0, 0, SetFile<&O::ConfigFile>,
+     "a file name"},
+    {"settings", "FILE", "read options from this INI file's [vostrine] section first (name = value; flags yes or no); "
+     "the command line wins", nullptr, 0, 0, SetFile<&O::SettingsFile>, "a file name"},
 };
 
 }  // namespace
 
 std::span<const OptionRow> OptionRegistry() { return registry; }
 
+const OptionRow* FindOption(std::string_view name) {
+    for (const OptionRow& row : registry)
+        if (name == row.Name) return &row;
+    return nullptr;
+}
+
 std::string ExpectedValue(const OptionRow& row) {
     if (row.Expected != nullptr) return row.Expected;
+    if (row.ValueName == nullptr) return "yes, no, true, false, 1 or 0";
     return "a number from " + std::to_string(row.Minimum) + " to " + std::to_string(row.Maximum);
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "platform/Address.h"
 
@@ -33,6 +34,8 @@ struct ProgramOptions {
     bool TlsRequired = false;            // no login and no data in clear text
     bool TlsAllowNewDataSessions = false;
     int MaxPerAddress = 0;               // connections from one client address (0: any)
+    std::string ConfigFile = "./config";  // the server and account table
+    std::string SettingsFile;            // the settings file read before the command line
 };
 
 extern ProgramOptions Options;
@@ -51,6 +54,9 @@ struct OptionRow {
 
 // Every option, in the order --help shows them.
 std::span<const OptionRow> OptionRegistry();
+
+// The row of an option's name (without "--"), or null.
+const OptionRow* FindOption(std::string_view name);
 
 // What a refusal of the row's value says was expected.
 std::string ExpectedValue(const OptionRow& row);

@@ -10,7 +10,7 @@ import tempfile
 import time
 import unittest
 
-from harness import BINARY, Client, ServerTest, WAIT, pasv_target, receive_all, reset, user
+from harness import BINARY, Client, ServerTest, WAIT, certificate, pasv_target, receive_all, reset, user
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOP = os.path.dirname(os.path.dirname(HERE))
@@ -93,6 +93,50 @@ class Options(ServerTest):
             taken.listen(1)
         self.assertEqual(c.cmd("PASV"), "425 Data socket bind error.\r\n")
         self.assertEqual(len(os.listdir("/proc/%d/fd" % srv.process.pid)), fds)  # nothing leaks
+
+
+class Settings(ServerTest):
+    def write(self, text):
+        folder = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, folder, True)
+        path = os.path.join(folder, "vostrine.conf")
+        with open(path, "w") as f:
+            f.write(text)
+        return path
+
+    def test_every_option_as_a_setting_and_the_command_line_wins(self):
+        low = 20000 + os.getpid() * 11 % 10000
+        values = {"extensions": "yes", "passive-address": "127.0.0.1", "passive-ports": "%d-%d" % (low, low + 3),
+                  "max-connections": "50", "hide-passwords": "true", "listen": "127.0.0.1", "idle-timeout": "300",
+                  "max-per-address": "1", "no-console": "no", "tls-allow-new-data-sessions": "no", "tls-required": "0",
+                  "config": "config", "tls-cert": certificate()[0], "tls-key": certificate()[1]}
+        values.update({name: self.write("") + "." + name for name in ("xferlog", "auth-log")})
+        settings = self.write("; written by an operator\n[vostrine]\n%s\n[account alice]\nanything = kept for later\n"
+                              % "\n".join("%s = %s" % item for item in values.items()))
+        srv = self.serve(args=["--settings", settings, "--max-per-address", "2"])
+        first, second = self.connect(srv).login("alice", "secret"), self.connect(srv)
+        self.assertEqual(self.connect(srv, greet=False).line(), b"421 Too many connections from your address.\r\n")
+        address, port = pasv_target(first.cmd("PASV"))
+        self.assertTrue(low <= port <= low + 3)
+        self.assertEqual(first.cmd("SYST"), "215 UNIX Type: L8\r\n")
+        second.cmd("USER alice")
+        second.cmd("PASS secret")
+        srv.wait_for(":PASS ****\r\n")
+        self.assertEqual(first.cmd("AUTH TLS"), "234 AUTH TLS successful.\r\n")
+
+    def test_refusals_name_the_file_the_line_and_the_key(self):
+        for text, fault in (("[vostrine]\nextensions = maybe\n", ":2: extensions = maybe: expected yes, no"),
+                            ("\n[vostrine]\nmax-connections = 0\n", ":3: max-connections = 0: expected a number"),
+                            ("[vostrine]\nbogus = 1\n", ":2: bogus: not a setting"),
+                            ("[vostrine]\nsettings = other.conf\n", ":2: settings: not a setting"),
+                            ("extensions = yes\n", ":1: extensions: outside the [vostrine] section"),
+                            ("[vostrine]\njust words\n", ":2: not a [section]")):
+            path = self.write(text)
+            done = subprocess.run([BINARY, "--settings", path], capture_output=True, timeout=WAIT, cwd="/")
+            self.assertEqual((done.returncode, done.stdout), (2, b""), text)
+            self.assertTrue(done.stderr.decode().startswith("vostrine: %s%s" % (path, fault)), done.stderr)
+        done = subprocess.run([BINARY, "--settings", "/nonexistent.conf"], capture_output=True, timeout=WAIT)
+        self.assertEqual((done.returncode, done.stderr), (2, b"vostrine: /nonexistent.conf: No such file or directory\n"))
 
 
 class Logs(ServerTest):
