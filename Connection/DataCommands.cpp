@@ -113,8 +113,8 @@ void CommandPasv(Session& session, char*) {
     // Announce the address the client reached us on (the host name's address
     // may be one that no other host can reach), or the one the operator gave
     // for a server behind NAT.
-    bool announced = Options.PassiveAddress.IsIPv4();
-    const uint8_t* bytes = announced ? Options.PassiveAddress.Bytes : session.LocalAddress.Bytes;
+    NetAddress announced = AnnouncedPassiveAddress();
+    const uint8_t* bytes = announced.IsIPv4() ? announced.Bytes : session.LocalAddress.Bytes;
     char reply[64];
     int length = std::snprintf(reply, sizeof reply, Replies::PassiveFormat, bytes[0], bytes[1], bytes[2], bytes[3],
                                port / 256, port % 256);

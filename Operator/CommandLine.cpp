@@ -53,7 +53,8 @@ std::string Usage() {
     }
     line("--version", "the version, then exit");
     line("--help", "this text");
-    text += "\nSIGHUP reopens the --xferlog and --auth-log files; without them it stops the server.\n";
+    text += "\nSIGHUP reopens the --xferlog and --auth-log files and resolves a host-name --passive-address\n"
+            "again; with none of them it stops the server.\n";
     return text;
 }
 

@@ -17,13 +17,15 @@
 namespace {
 
 bool StopsTheProgram(ProgramSignal signal) {
-    // SIGHUP rotates the logs when there are any; otherwise it stops the
-    // program, like SIGINT and SIGTERM (a closed terminal).
-    if (signal == ProgramSignal::HangUp && LogFilesConfigured()) {
-        ReopenLogFiles();
-        return false;
-    }
-    return true;
+    // SIGHUP rotates the logs and resolves --passive-address's host name
+    // again, when there are any; otherwise it stops the program, like SIGINT
+    // and SIGTERM (a closed terminal).
+    if (signal != ProgramSignal::HangUp || (!LogFilesConfigured() && Options.PassiveHost.empty())) return true;
+    if (LogFilesConfigured()) ReopenLogFiles();
+    if (!ResolvePassiveHost())
+        ConsolePrintf("%s no longer resolves to an IPv4 address: PASV announces the address it had.\n",
+                      Options.PassiveHost.c_str());
+    return false;
 }
 
 constexpr int EndOfInput = -1;

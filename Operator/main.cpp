@@ -40,6 +40,11 @@ int main(int argc, char** argv) {
         case CommandLineOutcome::Help: return 0;
         case CommandLineOutcome::Refused: return 2;
     }
+    if (!ResolvePassiveHost()) {
+        std::fprintf(stderr, "vostrine: --passive-address %s: does not resolve to an IPv4 address\n",
+                     Options.PassiveHost.c_str());
+        return 2;
+    }
     std::string fault;
     if (!Options.TlsCertificate.empty() && !TlsSetUp(Options.TlsCertificate, Options.TlsKey, &fault)) {
         std::fprintf(stderr, "vostrine: %s\n", fault.c_str());

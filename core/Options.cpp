@@ -1,10 +1,47 @@
 #include "core/Options.h"
 
+#include "platform/Net.h"
+
+#include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 ProgramOptions Options;
+
+namespace {
+
+// What PASV announces, as four bytes (0: the local address), for every
+// thread to read while SIGHUP may change it.
+std::atomic<uint32_t> announced{0};
+
+uint32_t Packed(const NetAddress& address) {
+    uint32_t packed = 0;
+    if (address.IsIPv4()) std::memcpy(&packed, address.Bytes, 4);
+    return packed;
+}
+
+}  // namespace
+
+NetAddress AnnouncedPassiveAddress() {
+    uint32_t packed = announced.load();
+    if (packed == 0) packed = Packed(Options.PassiveAddress);
+    if (packed == 0) return NetAddress{};
+    NetAddress address;
+    address.Family = AddressFamily::IPv4;
+    std::memcpy(address.Bytes, &packed, 4);
+    return address;
+}
+
+bool ResolvePassiveHost() {
+    if (Options.PassiveHost.empty()) return true;
+    NetAddress resolved;
+    if (!NetHostAddress(Options.PassiveHost.c_str(), &resolved) || !resolved.IsIPv4() || Packed(resolved) == 0)
+        return false;
+    announced.store(Packed(resolved));
+    return true;
+}
 
 namespace {
 
@@ -45,8 +82,16 @@ bool SetFile(const OptionRow&, const char* value, ProgramOptions& options) {
     return true;
 }
 
+// An IPv4 address, or a host name resolved at start (ResolvePassiveHost).
 bool SetPassiveAddress(const OptionRow&, const char* value, ProgramOptions& options) {
-    return ParseAddress(value, &options.PassiveAddress) && options.PassiveAddress.IsIPv4();
+    options.PassiveHost.clear();
+    if (ParseAddress(value, &options.PassiveAddress)) return options.PassiveAddress.IsIPv4();
+    size_t length = std::strlen(value);
+    if (length == 0 || length > 253) return false;
+    for (const char* c = value; *c != '\0'; ++c)
+        if (!std::isalnum(static_cast<unsigned char>(*c)) && *c != '.' && *c != '-') return false;
+    options.PassiveHost = value;
+    return true;
 }
 
 bool SetListen(const OptionRow&, const char* value, ProgramOptions& options) {
@@ -74,7 +119,7 @@ const OptionRow registry[] = {
      "ABOR, EPSV, EPRT and IPv6, SITE CHMOD, TYPE A conversion, ls-style listings",
      nullptr, 0, 0, SetFlag<&O::Extensions>},
     {"passive-address", "A.B.C.D", "the address PASV announces, for a server behind NAT or in a container", nullptr, 0,
-     0, SetPassiveAddress, "an IPv4 address such as 203.0.113.5"},
+     0, SetPassiveAddress, "an IPv4 address such as 203.0.113.5, or a host name"},
     {"passive-ports", "LOW-HIGH", "passive data connections only on ports of this range, from a random start",
      nullptr, 1024, 65535, SetPassivePorts, "LOW-HIGH within 1024-65535"},
     {"max-connections", "N", "connections held at once", "100", 1, MostConnections, SetNumber<&O::MaxConnections>},

@@ -20,6 +20,7 @@ constexpr int MostConnections = 10000;
 struct ProgramOptions {
     bool Extensions = false;             // the commands modern clients expect
     NetAddress PassiveAddress;           // announced in 227 (no family: the local address)
+    std::string PassiveHost;             // a host name given for it: resolved at start and on SIGHUP
     uint16_t PassivePortLow = 0;         // passive ports (0: any port the system picks)
     uint16_t PassivePortHigh = 0;
     int MaxConnections = DefaultMaxConnections;  // the connection table's size
@@ -54,6 +55,14 @@ struct OptionRow {
 
 // Every option, in the order --help shows them.
 std::span<const OptionRow> OptionRegistry();
+
+// The address PASV announces: --passive-address's (no family: the control
+// connection's own local address). Any thread may read it.
+NetAddress AnnouncedPassiveAddress();
+// Resolves --passive-address's host name (again, on SIGHUP, for dynamic
+// addresses); false, leaving the address as it was, when it does not resolve
+// to an IPv4 address. True when there is no host name.
+bool ResolvePassiveHost();
 
 // The row of an option's name (without "--"), or null.
 const OptionRow* FindOption(std::string_view name);

@@ -95,6 +95,20 @@ class Options(ServerTest):
         self.assertEqual(len(os.listdir("/proc/%d/fd" % srv.process.pid)), fds)  # nothing leaks
 
 
+    def test_passive_address_as_a_host_name(self):
+        done = subprocess.run([BINARY, "--passive-address", "no-such-host.invalid"], capture_output=True, timeout=WAIT)
+        self.assertEqual((done.returncode, done.stderr),
+                         (2, b"vostrine: --passive-address no-such-host.invalid: does not resolve to an IPv4 address\n"))
+        srv = self.serve(args=["--passive-address", "localhost"])
+        c = self.connect(srv).login("alice", "secret")
+        for signalled in (False, True):  # SIGHUP resolves it again, and does not stop the server
+            if signalled:
+                srv.process.send_signal(signal.SIGHUP)
+            self.assertEqual(pasv_target(c.cmd("PASV"))[0], [127, 0, 0, 1])
+        self.assertEqual(c.cmd("NOOP"), "200 OK\r\n")
+        self.assertIsNone(srv.process.poll())
+
+
 class Settings(ServerTest):
     def write(self, text):
         folder = tempfile.mkdtemp()
