@@ -46,6 +46,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string fault;
+    RunAs runAs;
+    if (!Options.User.empty() && !FindRunAs(Options.User, Options.Group, &runAs, &fault)) {
+        std::fprintf(stderr, "vostrine: %s\n", fault.c_str());
+        return 2;
+    }
     if (!Options.TlsCertificate.empty() && !TlsSetUp(Options.TlsCertificate, Options.TlsKey, &fault)) {
         std::fprintf(stderr, "vostrine: %s\n", fault.c_str());
         return 2;
@@ -68,6 +73,21 @@ int main(int argc, char** argv) {
         PauseConsole();
         ConsoleFlush();
         return 0;
+    }
+    if (!Options.User.empty()) {
+        // SECURITY: the ports are bound, the certificate, the key and the
+        // logs are open: nothing more needs root.
+        WaitForListeners();
+        if (!DropPrivileges(runAs, &fault)) {
+            std::fprintf(stderr, "vostrine: cannot run as %s: %s\n", Options.User.c_str(), fault.c_str());
+            FTPOK = false;
+            WakeSignal(StopEvent);
+            CloseServer();
+            ConsoleFlush();
+            return 2;
+        }
+    } else if (RunningAsRoot() && argc > 1) {
+        ConsoleText("Running as root: every client command runs with root's rights; --user NAME drops them.\n");
     }
     if (Options.NoConsole) {
         ConsoleText("Running without a console: SIGTERM or SIGINT stops the server.\n");

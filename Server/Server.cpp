@@ -1,6 +1,8 @@
 #include "Server/Server.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <atomic>
 #include <cstring>
 #include <system_error>
@@ -102,7 +104,27 @@ NetStatus AcceptConnections(int serverIndex, int listener, int* pause) {
     return NetStatus::Woken;
 }
 
+// The listeners' first binds, which start-up may wait for (to drop its
+// privileges once every port is bound).
+std::mutex startLock;
+std::condition_variable listenerTried;
+int listenersUntried = 0;
+int listenersBound = 0;
+
+void ListenerTried(bool bound) {
+    std::lock_guard<std::mutex> hold(startLock);
+    --listenersUntried;
+    if (bound) ++listenersBound;
+    listenerTried.notify_all();
+}
+
 }  // namespace
+
+int WaitForListeners() {
+    std::unique_lock<std::mutex> hold(startLock);
+    listenerTried.wait(hold, [] { return listenersUntried <= 0; });
+    return listenersBound;
+}
 
 void ListenInstanceProc(int serverIndex) {
     const ServerRecord& server = *Server[serverIndex];
@@ -111,6 +133,7 @@ void ListenInstanceProc(int serverIndex) {
     for (bool restart = false;; restart = true) {
         Descriptor listener;
         ListenerStart start = OpenListener(server, restart, &listener);
+        if (!restart) ListenerTried(start == ListenerStart::Listening);
         if (start == ListenerStart::Failed) return;
         if (start == ListenerStart::Listening) {
             NetStatus failure = AcceptConnections(serverIndex, listener.Get(), &pause);
@@ -158,9 +181,14 @@ bool InitServer() {
         if (server.State != 1) continue;
         server.OnlineConnections = 0;
         server.State = 0;
+        {
+            std::lock_guard<std::mutex> hold(startLock);
+            ++listenersUntried;
+        }
         try {
             server.Listener = std::thread(ListenInstanceProc, i);
         } catch (const std::system_error&) {
+            ListenerTried(false);
             ConsoleText("Create Server Thread failed.\n");
             break;
         }

@@ -16,6 +16,10 @@ bool InitServer();
 // The body of one server's listener thread.
 void ListenInstanceProc(int serverIndex);
 
+// Waits until every listener InitServer started has tried its first bind;
+// returns how many are listening.
+int WaitForListeners();
+
 // Shutdown, after FTPOK is cleared and StopEvent fired: stops the listeners,
 // ends every connection, waits for every thread, then releases every record.
 void CloseServer();

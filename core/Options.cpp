@@ -144,6 +144,9 @@ const OptionRow registry[] = {
     {"tls-allow-new-data-sessions", nullptr,
      "accept protected data connections that do not resume the control connection's TLS session", nullptr, 0, 0,
      SetFlag<&O::TlsAllowNewDataSessions>},
+    {"user", "NAME", "once the listeners are bound and the files opened, run as this user", nullptr, 0, 0,
+     SetFile<&O::User>, "a user name"},
+    {"group", "NAME", "and this group", "the user's primary group", 0, 0, SetFile<&O::Group>, "a group name"},
     {"config", "FILE", "read the servers and accounts from this file", "./config", 0, 0, SetFile<&O::ConfigFile>,
      "a file name"},
     {"settings", "FILE", "read options from this INI file's [vostrine] section first (name = value; flags yes or no); "

@@ -37,6 +37,8 @@ struct ProgramOptions {
     int MaxPerAddress = 0;               // connections from one client address (0: any)
     std::string ConfigFile = "./config";  // the server and account table
     std::string SettingsFile;            // the settings file read before the command line
+    std::string User;                    // run as this user once the listeners are bound
+    std::string Group;                   // and this group (empty: the user's own)
 };
 
 extern ProgramOptions Options;

@@ -1,6 +1,10 @@
 #include "platform/System.h"
 
 #include <cerrno>
+#include <cstring>
+#include <grp.h>
+#include <pwd.h>
+#include <vector>
 #include <csignal>
 #include <cstdint>
 #include <malloc.h>
@@ -62,6 +66,49 @@ uint64_t RaiseDescriptorLimit() {
     }
     return limit.rlim_cur;
 }
+
+bool FindRunAs(const std::string& user, const std::string& group, RunAs* runAs, std::string* fault) {
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> text(16384);
+    if (getpwnam_r(user.c_str(), &entry, text.data(), text.size(), &found) != 0 || found == nullptr) {
+        *fault = "--user " + user + ": no such user";
+        return false;
+    }
+    runAs->User = entry.pw_uid;
+    runAs->Group = entry.pw_gid;
+    runAs->Name = user;
+    if (group.empty()) return true;
+    struct group groupEntry{};
+    struct group* groupFound = nullptr;
+    if (getgrnam_r(group.c_str(), &groupEntry, text.data(), text.size(), &groupFound) != 0 || groupFound == nullptr) {
+        *fault = "--group " + group + ": no such group";
+        return false;
+    }
+    runAs->Group = groupEntry.gr_gid;
+    return true;
+}
+
+bool DropPrivileges(const RunAs& runAs, std::string* fault) {
+    auto failed = [fault](const char* step) {
+        *fault = std::string(step) + ": " + std::strerror(errno);
+        return false;
+    };
+    if (initgroups(runAs.Name.c_str(), runAs.Group) != 0) return failed("initgroups");
+    if (setgid(runAs.Group) != 0) return failed("setgid");
+    if (setuid(runAs.User) != 0) return failed("setuid");
+    if (getuid() != runAs.User || geteuid() != runAs.User || getgid() != runAs.Group || getegid() != runAs.Group) {
+        *fault = "the user or group did not change";
+        return false;
+    }
+    if (runAs.User != 0 && setuid(0) == 0) {
+        *fault = "root could be taken back";
+        return false;
+    }
+    return true;
+}
+
+bool RunningAsRoot() { return geteuid() == 0; }
 
 void UseOneHeap() { mallopt(M_ARENA_MAX, 1); }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Blocks SIGINT, SIGTERM and SIGHUP in this thread and every thread created
 // after it, ignores SIGPIPE (a vanished peer must never kill the process) and
@@ -33,6 +34,21 @@ void UseOneHeap();
 // Returns the free memory of the allocator's heaps to the system (after a
 // burst of connections has ended, their memory would otherwise stay resident).
 void GiveBackFreeMemory();
+
+// The user and group a root-started server runs as (--user, --group).
+struct RunAs {
+    unsigned User = 0;
+    unsigned Group = 0;  // the user's primary group unless a group was named
+    std::string Name;
+};
+// Looks up a user (and a group, when not empty); false with *fault saying why.
+bool FindRunAs(const std::string& user, const std::string& group, RunAs* runAs, std::string* fault);
+// SECURITY: sets the process's supplementary groups (the user's), group and
+// user for good, in every thread; false with *fault when any step fails or
+// root could be taken back.
+bool DropPrivileges(const RunAs& runAs, std::string* fault);
+// Whether the process runs as root.
+bool RunningAsRoot();
 
 // Starts a detached thread running body(argument) on a stack of stackSize
 // bytes, with SIGINT, SIGTERM and SIGHUP blocked; false when it cannot be started.

@@ -2,6 +2,7 @@
 # its tools read, signals, and the installed files.
 
 import os
+import pwd
 import shutil
 import signal
 import socket
@@ -107,6 +108,28 @@ class Options(ServerTest):
             self.assertEqual(pasv_target(c.cmd("PASV"))[0], [127, 0, 0, 1])
         self.assertEqual(c.cmd("NOOP"), "200 OK\r\n")
         self.assertIsNone(srv.process.poll())
+
+
+    @unittest.skipUnless(os.geteuid() == 0, "needs root to change user")
+    def test_user_and_group_once_the_port_is_bound(self):
+        for arguments, fault in ((["--user", "no-such-user"], b"--user no-such-user: no such user"),
+                                 (["--user", "nobody", "--group", "no-such-group"], b"--group no-such-group: no such group")):
+            done = subprocess.run([BINARY] + arguments, capture_output=True, timeout=WAIT, cwd="/")
+            self.assertEqual((done.returncode, done.stderr), (2, b"vostrine: " + fault + b"\n"))
+        nobody = pwd.getpwnam("nobody")
+        srv = self.serve(args=["--user", "nobody", "--group", "root"],
+                         prepare=lambda work: (os.chmod(work, 0o755), os.chmod(os.path.join(work, "root"), 0o777)))
+        with open("/proc/%d/status" % srv.process.pid) as f:
+            status = dict(line.split(":", 1) for line in f.read().splitlines())
+        self.assertEqual(status["Uid"].split(), [str(nobody.pw_uid)] * 4)
+        self.assertEqual(status["Gid"].split(), ["0"] * 4)
+        c = self.connect(srv).login("alice", "secret")
+        data = c.pasv()
+        c.send("STOR mine.txt\r\n")
+        data.sendall(b"x")
+        data.close()
+        self.assertEqual([c.line()[:3], c.line()], [b"150", b"226 Transfer complete.\r\n"])
+        self.assertEqual(os.stat(srv.path("mine.txt")).st_uid, nobody.pw_uid)
 
 
 class Settings(ServerTest):
