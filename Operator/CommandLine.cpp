@@ -16,8 +16,16 @@
 namespace {
 
 // getopt_long's values for the two options that act instead of setting
-// something; a registry row's value is its index.
-constexpr int HelpId = 1000, VersionId = 1001;
+// something; a registry row's value is FirstRowId plus its index (apart from
+// getopt's own ':' and '?').
+constexpr int HelpId = 1000, VersionId = 1001, FirstRowId = 2000;
+
+// The registry row getopt_long's value names, or null.
+const OptionRow* RowOf(int id) {
+    auto registry = OptionRegistry();
+    size_t index = static_cast<size_t>(id - FirstRowId);
+    return id >= FirstRowId && index < registry.size() ? &registry[index] : nullptr;
+}
 
 std::string Usage() {
     std::string text =
@@ -46,10 +54,13 @@ std::string Usage() {
     };
     for (const OptionRow& row : OptionRegistry()) {
         std::string help = row.Help;
-        if (row.ValueName != nullptr && row.Expected == nullptr)  // a number: its range
+        if (row.ValueName != nullptr && row.Expected == nullptr && !row.OptionalValue)  // a number: its range
             help += ", " + ExpectedValue(row).substr(sizeof "a number " - 1);
         if (row.Default != nullptr) help += std::string(" (default: ") + row.Default + ")";
-        line(std::string("--") + row.Name + (row.ValueName ? std::string(" ") + row.ValueName : ""), help);
+        std::string value = row.ValueName == nullptr ? ""
+                            : row.OptionalValue    ? std::string("[=") + row.ValueName + "]"
+                                                   : std::string(" ") + row.ValueName;
+        line(std::string("--") + row.Name + value, help);
     }
     line("--version", "the version, then exit");
     line("--help", "this text");
@@ -67,7 +78,8 @@ std::vector<option> LongOptions() {
     std::vector<option> options;
     int index = 0;
     for (const OptionRow& row : OptionRegistry())
-        options.push_back({row.Name, row.ValueName ? required_argument : no_argument, nullptr, index++});
+        options.push_back({row.Name, row.OptionalValue ? optional_argument : row.ValueName ? required_argument : no_argument,
+                           nullptr, FirstRowId + index++});
     options.push_back({"help", no_argument, nullptr, HelpId});
     options.push_back({"version", no_argument, nullptr, VersionId});
     options.push_back({nullptr, 0, nullptr, 0});
@@ -81,8 +93,7 @@ std::string SettingsFileOf(int argc, char** argv, const std::vector<option>& lon
     opterr = 0;
     optind = 1;
     for (int id; (id = getopt_long(argc, argv, ":", longOptions.data(), nullptr)) != -1;)
-        if (id >= 0 && id < HelpId && std::strcmp(OptionRegistry()[static_cast<size_t>(id)].Name, "settings") == 0)
-            file = optarg;
+        if (const OptionRow* row = RowOf(id); row != nullptr && std::strcmp(row->Name, "settings") == 0) file = optarg;
     return file;
 }
 
@@ -122,7 +133,6 @@ bool ReadSettingsFile(const std::string& file, ProgramOptions* options) {
 
 CommandLineOutcome ReadProgramOptions(int argc, char** argv, ProgramOptions* options) {
     std::vector<option> longOptions = LongOptions();
-    auto registry = OptionRegistry();
     // The settings file first; the command line, read after it, wins.
     if (std::string file = SettingsFileOf(argc, argv, longOptions); !file.empty() && !ReadSettingsFile(file, options))
         return CommandLineOutcome::Refused;
@@ -140,8 +150,9 @@ CommandLineOutcome ReadProgramOptions(int argc, char** argv, ProgramOptions* opt
             return CommandLineOutcome::Help;
         }
         if (id == ':') return Refuse(std::string(argv[optind - 1]) + ": needs a value");
-        if (id < 0 || static_cast<size_t>(id) >= registry.size()) return Refuse(std::string("unknown option ") + argv[optind - 1]);
-        const OptionRow& row = registry[static_cast<size_t>(id)];
+        const OptionRow* found = RowOf(id);
+        if (found == nullptr) return Refuse(std::string("unknown option ") + argv[optind - 1]);
+        const OptionRow& row = *found;
         const char* value = optarg != nullptr ? optarg : "";
         if (!row.Set(row, value, *options))
             return Refuse(std::string("--") + row.Name + " " + (*value ? value : "\"\"") + ": expected " +

@@ -9,6 +9,7 @@
 #include "core/LogFiles.h"
 #include "core/Options.h"
 #include "core/Records.h"
+#include "platform/Sandbox.h"
 #include "platform/System.h"
 #include "platform/Tls.h"
 
@@ -28,6 +29,38 @@ void CheckDescriptorLimit() {
                       "(ulimit -n, or LimitNOFILE= in the service file).\n",
                       static_cast<unsigned long long>(limit), Options.MaxConnections,
                       static_cast<unsigned long long>(needed));
+}
+
+// SECURITY: before any listener or connection thread starts (they inherit
+// it), the process's file access is confined to what serving needs: the
+// account roots as they resolve now, the logs' folders, the certificate and
+// key, and what resolving --passive-address's host name reads.
+bool Confine() {
+    SandboxRules rules;
+    for (int i = 0; i < UserCount; ++i)
+        for (int d = 0; d < User[i]->DirectoryCount; ++d) rules.ReadWriteTrees.push_back(User[i]->Directories[d]->Path);
+    for (const std::string& log : {Options.TransferLog, Options.AuthLog}) {
+        if (log.empty()) continue;
+        size_t slash = log.rfind('/');
+        rules.AppendDirectories.push_back(slash == std::string::npos ? "." : slash == 0 ? "/" : log.substr(0, slash));
+    }
+    for (const std::string& file : {Options.TlsCertificate, Options.TlsKey})
+        if (!file.empty()) rules.ReadFiles.push_back(file);
+    rules.NameResolution = !Options.PassiveHost.empty();
+    std::string fault;
+    switch (ApplySandbox(rules, &fault)) {
+        case SandboxStatus::Applied: return true;
+        case SandboxStatus::Unavailable:
+            if (Options.Sandbox == 2) {
+                std::fprintf(stderr, "vostrine: --sandbox=required: this kernel has no Landlock\n");
+                return false;
+            }
+            ConsoleText("This kernel has no Landlock: running without the sandbox.\n");
+            return true;
+        case SandboxStatus::Failed: break;
+    }
+    std::fprintf(stderr, "vostrine: --sandbox: %s\n", fault.c_str());
+    return false;
 }
 
 }  // namespace
@@ -66,6 +99,11 @@ int main(int argc, char** argv) {
         AbandonStart();
         ConsoleFlush();
         return 0;
+    }
+    if (Options.Sandbox != 0 && !Confine()) {
+        AbandonStart();
+        ConsoleFlush();
+        return 2;
     }
     if (!InitServer()) {
         ConsoleText("Failed to create thread ...\n");

@@ -162,6 +162,11 @@ bool InitProgram() {
     } catch (const std::system_error&) {
         return false;
     }
+    // The host's name and address, shown once the listeners start, looked up
+    // now (a sandbox may keep the resolver's files closed later): 0.0.0.0
+    // when the name does not resolve.
+    NetHostName(LocalHostName, sizeof LocalHostName);
+    if (!NetHostAddress(LocalHostName, &LocalIP)) LocalIP = AnyAddress(AddressFamily::IPv4);
     if (!LoadConfig(Options.ConfigFile.c_str())) {
         ConsoleText("Load Data false...");
         return false;
@@ -193,10 +198,7 @@ bool InitServer() {
             break;
         }
     }
-    NetHostName(LocalHostName, sizeof LocalHostName);
     ConsolePrintf("Host Name: %s\n", LocalHostName);
-    // 0.0.0.0 when the name does not resolve
-    if (!NetHostAddress(LocalHostName, &LocalIP)) LocalIP = AnyAddress(AddressFamily::IPv4);
     char address[64];
     FormatAddress(LocalIP, address, sizeof address);
     ConsolePrintf("Local IP: %s\n", address);

@@ -56,15 +56,19 @@ bool ReadNumber(const char* text, long low, long high, long* number) {
     return true;
 }
 
-// A flag: on the command line it has no value; in a settings file it is
-// yes, true or 1, or no, false or 0.
+// A flag's value: none on the command line (on); in a settings file yes,
+// true or 1, or no, false or 0. False for anything else.
+bool ReadYesNo(const char* value, bool* on) {
+    for (const char* yes : {"", "yes", "true", "1"})
+        if (std::strcmp(value, yes) == 0) return *on = true;
+    for (const char* no : {"no", "false", "0"})
+        if (std::strcmp(value, no) == 0) return !(*on = false);
+    return false;
+}
+
 template <bool ProgramOptions::*Field>
 bool SetFlag(const OptionRow&, const char* value, ProgramOptions& options) {
-    for (const char* on : {"", "yes", "true", "1"})
-        if (std::strcmp(value, on) == 0) return options.*Field = true;
-    for (const char* off : {"no", "false", "0"})
-        if (std::strcmp(value, off) == 0) return !(options.*Field = false);
-    return false;
+    return ReadYesNo(value, &(options.*Field));
 }
 
 template <int ProgramOptions::*Field>
@@ -111,6 +115,15 @@ bool SetPassivePorts(const OptionRow& row, const char* value, ProgramOptions& op
     return true;
 }
 
+// --sandbox: on (no value, yes), --sandbox=required, or off (no).
+bool SetSandbox(const OptionRow& row, const char* value, ProgramOptions& options) {
+    bool on = false;
+    if (std::strcmp(value, row.ValueName) == 0) options.Sandbox = 2;
+    else if (ReadYesNo(value, &on)) options.Sandbox = on ? 1 : 0;
+    else return false;
+    return true;
+}
+
 using O = ProgramOptions;
 
 const OptionRow registry[] = {
@@ -147,6 +160,10 @@ const OptionRow registry[] = {
     {"user", "NAME", "once the listeners are bound and the files opened, run as this user", nullptr, 0, 0,
      SetFile<&O::User>, "a user name"},
     {"group", "NAME", "and this group", "the user's primary group", 0, 0, SetFile<&O::Group>, "a group name"},
+    {"sandbox", "required",
+     "confine the process's file access to the account roots, the logs and the certificate with Landlock; where the "
+     "kernel has none it says so and runs on, unless =required", nullptr, 0, 0, SetSandbox,
+     "yes, no or required", true},
     {"config", "FILE", "read the servers and accounts from this file", "./config", 0, 0, SetFile<&O::ConfigFile>,
      "a file name"},
     {"settings", "FILE", "read options from this INI file's [vostrine] section first (name = value; flags yes or no); "

@@ -39,6 +39,7 @@ struct ProgramOptions {
     std::string SettingsFile;            // the settings file read before the command line
     std::string User;                    // run as this user once the listeners are bound
     std::string Group;                   // and this group (empty: the user's own)
+    int Sandbox = 0;                     // 1: confine files with Landlock where the kernel can; 2: required
 };
 
 extern ProgramOptions Options;
@@ -53,6 +54,7 @@ struct OptionRow {
     // Reads the value into its field; false when the value is refused.
     bool (*Set)(const OptionRow& row, const char* value, ProgramOptions& options) = nullptr;
     const char* Expected = nullptr;  // what a refusal says was expected (numbers: their range)
+    bool OptionalValue = false;      // a flag that may also take ValueName (--name=value)
 };
 
 // Every option, in the order --help shows them.

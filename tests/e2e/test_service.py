@@ -132,6 +132,25 @@ class Options(ServerTest):
         self.assertEqual(os.stat(srv.path("mine.txt")).st_uid, nobody.pw_uid)
 
 
+    def test_the_sandbox_serves_the_roots(self):
+        done = subprocess.run([BINARY, "--sandbox=maybe"], capture_output=True, timeout=WAIT)
+        self.assertEqual(done.returncode, 2)
+        srv = self.serve(args=["--sandbox=required"], files={"a.txt": b"hello"})
+        with open("/proc/%d/status" % srv.process.pid) as f:
+            self.assertIn("NoNewPrivs:\t1\n", f.read())
+        c = self.connect(srv).login("alice", "secret")
+        data = c.pasv()
+        c.send("RETR a.txt\r\n")
+        self.assertEqual(receive_all(data), b"hello")
+        self.assertEqual([c.line()[:3], c.line()], [b"150", b"226 Transfer complete.\r\n"])
+        data = c.pasv()
+        c.send("STOR b.txt\r\n")
+        data.sendall(b"up")
+        data.close()
+        self.assertEqual([c.line()[:3], c.line()], [b"150", b"226 Transfer complete.\r\n"])
+        self.assertEqual(srv.read("b.txt"), b"up")
+
+
 class Settings(ServerTest):
     def write(self, text):
         folder = tempfile.mkdtemp()
