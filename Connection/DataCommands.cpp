@@ -8,6 +8,7 @@
 #include "Connection/Replies.h"
 #include "Connection/Session.h"
 #include "DataConnection/DataConnection.h"
+#include "core/Log.h"
 #include "core/Records.h"
 
 namespace {
@@ -77,6 +78,13 @@ bool UsePassiveListener(Session& session, uint16_t* port) {
     PassiveStatus status = OpenPassiveListener(session.LocalAddress, localOnly, Options.PassivePortLow,
                                                Options.PassivePortHigh, &listener, port);
     if (status != PassiveStatus::Ok) CloseDataConnection(session);  // gives the reservation back
+    if (status == PassiveStatus::BindFailed && Options.PassivePortLow != 0) {
+        char address[64];
+        FormatAddress(session.Client, address, sizeof address);
+        ConsolePrintf("No free passive port in %u-%u for %s port %u.\n", static_cast<unsigned>(Options.PassivePortLow),
+                      static_cast<unsigned>(Options.PassivePortHigh), address,
+                      static_cast<unsigned>(session.Client.Port));
+    }
     switch (status) {
         case PassiveStatus::CreateFailed: Reply(session, Replies::DataSocketCreateError); return false;
         case PassiveStatus::BindFailed: Reply(session, Replies::DataSocketBindError); return false;

@@ -30,8 +30,12 @@ void CommandAuth(Session& session, char* argument) {
     std::string reason;
     NetStatus status = session.Control.StartTls(true, NetWaits(), &reason);
     if (status == NetStatus::Ok) return;
-    if (status == NetStatus::Failed)
-        ConsolePrintf("TLS handshake failed on %d: %s\r\n", session.Control.Fd(), reason.c_str());
+    if (status == NetStatus::Failed) {
+        char address[64];
+        FormatAddress(session.Client, address, sizeof address);
+        ConsolePrintf("TLS handshake failed on %d from %s port %u: %s\r\n", session.Control.Fd(), address,
+                      static_cast<unsigned>(session.Client.Port), reason.c_str());
+    }
     QuitOwn(session.Slot, session.Generation);  // a failed handshake ends the connection quietly
 }
 

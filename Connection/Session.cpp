@@ -7,8 +7,15 @@
 
 bool Send(Session& session, Channel& channel, std::string_view text) {
     ConsoleEchoSent(channel.Fd(), text);
-    if (session.Serving() && channel.WriteAll(text.data(), text.size(), NetWaits()).Ok()) return true;
+    NetResult sent = session.Serving() ? channel.WriteAll(text.data(), text.size(), NetWaits()) : NetResult{NetStatus::Failed};
+    if (sent.Ok()) return true;
     ConsoleText("Send Error\r\n");
+    if (Options.Verbose && sent.Error != 0) {
+        char address[64];
+        FormatAddress(session.Client, address, sizeof address);
+        ConsolePrintf("Sending to %s port %u: %s\n", address, static_cast<unsigned>(session.Client.Port),
+                      std::strerror(sent.Error));
+    }
     return false;
 }
 

@@ -96,8 +96,12 @@ Replies::Text ProtectDataConnection(Session& session) {
         NetStatus status = session.Data.StartTls(false, session.TransferWaits(), &reason);
         if (status == NetStatus::Ok) break;
         if (status == NetStatus::Interrupted && GoOn(session)) continue;
-        if (status == NetStatus::Failed)
-            ConsolePrintf("TLS handshake failed on %d: %s\r\n", session.Data.Fd(), reason.c_str());
+        if (status == NetStatus::Failed) {
+            char address[64];
+            FormatAddress(session.Client, address, sizeof address);
+            ConsolePrintf("TLS handshake failed on %d (data) from %s: %s\r\n", session.Data.Fd(), address,
+                          reason.c_str());
+        }
         return session.AbortRequested ? Replies::TransferAborted : Replies::CantOpenDataConnection;
     }
     // SECURITY: a data connection must come from whoever holds this control

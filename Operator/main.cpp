@@ -1,5 +1,7 @@
 // Start-up, the console and shutdown.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "Server/Server.h"
@@ -89,11 +91,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (const char* unopened = OpenLogFiles()) {
-        std::fprintf(stderr, "vostrine: cannot open the log file %s\n", unopened);
+        std::fprintf(stderr, "vostrine: cannot open the log file %s: %s\n", unopened, std::strerror(errno));
         return 2;
     }
     // Before any thread starts, so that every thread inherits the blocked signals.
     SetConsoleStopSignal(SignalsTakeOver());
+    if (TlsReady()) ConsolePrintf("FTPS is on: %s.\n", TlsCertificateSummary().c_str());
     if (Options.MaxConnections != DefaultMaxConnections) CheckDescriptorLimit();
     if (!InitProgram()) {
         AbandonStart();
@@ -111,6 +114,16 @@ int main(int argc, char** argv) {
         PauseConsole();
         ConsoleFlush();
         return 0;
+    }
+    if (Options.NoConsole && WaitForListeners() == 0) {
+        // A service with nothing listening fails, so that its supervisor
+        // (systemd's Restart=on-failure) sees it.
+        std::fprintf(stderr, "vostrine: no listener could bind:\n%s", ListenerFaults().c_str());
+        FTPOK = false;
+        WakeSignal(StopEvent);
+        CloseServer();
+        ConsoleFlush();
+        return 1;
     }
     if (!Options.User.empty()) {
         // SECURITY: the ports are bound, the certificate, the key and the

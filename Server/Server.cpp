@@ -1,6 +1,9 @@
 #include "Server/Server.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
 #include <condition_variable>
 #include <mutex>
 #include <atomic>
@@ -45,6 +48,17 @@ AddressFamily ListenerFamily() {
     return AddressFamily::IPv4;
 }
 
+// Why a listener's bind failed, for --verbose and for a service that stops
+// because none could bind.
+std::string BindFault(const NetAddress& local, int error) {
+    char address[64];
+    FormatAddress(local, address, sizeof address);
+    return std::string(address) + " port " + std::to_string(local.Port) + ": " + std::strerror(error);
+}
+
+std::mutex faultsLock;
+std::string bindFaults;  // one line per listener that could not bind
+
 ListenerStart OpenListener(const ServerRecord& server, bool restart, Descriptor* listener) {
     AddressFamily family = ListenerFamily();
     Descriptor socket = NetTcpSocket(family);
@@ -67,8 +81,12 @@ ListenerStart OpenListener(const ServerRecord& server, bool restart, Descriptor*
     bool bound = status == NetStatus::Ok;
     if (bound) status = NetListen(socket.Get(), ListenBacklog);
     if (status != NetStatus::Ok) {
+        std::string fault = BindFault(local, errno);
         ConsoleText(!bound || status == NetStatus::AddressInUse ? "Thread Closed. Bind socket error\n"
                                                                 : "Thread Closed.listen socket error\n");
+        if (Options.Verbose) ConsolePrintf("Listening on %s\n", fault.c_str());
+        std::lock_guard<std::mutex> hold(faultsLock);
+        bindFaults += fault + "\n";
         return ListenerStart::Failed;
     }
     *listener = std::move(socket);
@@ -119,6 +137,11 @@ void ListenerTried(bool bound) {
 }
 
 }  // namespace
+
+std::string ListenerFaults() {
+    std::lock_guard<std::mutex> hold(faultsLock);
+    return bindFaults;
+}
 
 int WaitForListeners() {
     std::unique_lock<std::mutex> hold(startLock);

@@ -5,6 +5,8 @@
 // them all and releases every record. (The options are read before, by main.)
 #pragma once
 
+#include <string>
+
 bool InitProgram();
 // Ends what a failed InitProgram or InitServer started.
 void AbandonStart();
@@ -19,6 +21,8 @@ void ListenInstanceProc(int serverIndex);
 // Waits until every listener InitServer started has tried its first bind;
 // returns how many are listening.
 int WaitForListeners();
+// Why listeners could not bind: "ADDRESS port PORT: REASON", a line each.
+std::string ListenerFaults();
 
 // Shutdown, after FTPOK is cleared and StopEvent fired: stops the listeners,
 // ends every connection, waits for every thread, then releases every record.

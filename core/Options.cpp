@@ -147,6 +147,9 @@ const OptionRow registry[] = {
     {"idle-timeout", "SECONDS", "drop connections silent this long", "120", 10, 86400, SetNumber<&O::IdleTimeout>},
     {"max-per-address", "N", "connections at once from one client address", nullptr, 1, MostConnections,
      SetNumber<&O::MaxPerAddress>},
+    {"verbose", nullptr,
+     "a console line as each connection opens and closes, with the client's address, and after each failure line "
+     "one with its address, port or path and the system's reason", nullptr, 0, 0, SetFlag<&O::Verbose>},
     {"no-console", nullptr, "read no console input; run until SIGTERM or SIGINT", nullptr, 0, 0,
      SetFlag<&O::NoConsole>},
     {"tls-cert", "FILE", "offer FTPS (AUTH TLS) with this PEM certificate chain", nullptr, 0, 0,

@@ -40,6 +40,7 @@ struct ProgramOptions {
     std::string User;                    // run as this user once the listeners are bound
     std::string Group;                   // and this group (empty: the user's own)
     int Sandbox = 0;                     // 1: confine files with Landlock where the kernel can; 2: required
+    bool Verbose = false;                // who connects and why failures happen, on the console
 };
 
 extern ProgramOptions Options;

@@ -2,9 +2,13 @@
 
 #ifdef VOSTRINE_WITH_TLS
 
+#include <openssl/bio.h>
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include <cstdio>
 
 #include <atomic>
 #include <cerrno>
@@ -71,7 +75,37 @@ NetStatus WaitForTls(SSL* ssl, int result, int fd, NetWaits waits, std::string* 
 
 }  // namespace
 
+// Whether a PEM file holds a private key at all (OpenSSL's own reason for
+// one that does not, "unsupported", says nothing to an operator).
+bool HoldsPrivateKey(const std::string& file) {
+    std::FILE* opened = std::fopen(file.c_str(), "r");
+    if (opened == nullptr) return true;  // OpenSSL says why it cannot be read
+    char line[256];
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, opened) != nullptr)
+        found = std::strstr(line, "PRIVATE KEY-----") != nullptr;
+    std::fclose(opened);
+    return found;
+}
+
 bool TlsAvailable() { return true; }
+
+std::string TlsCertificateSummary() {
+    X509* certificate = context != nullptr ? SSL_CTX_get0_certificate(context) : nullptr;
+    if (certificate == nullptr) return "";
+    char subject[256] = "";
+    X509_NAME_oneline(X509_get_subject_name(certificate), subject, sizeof subject);
+    std::string summary = std::string("certificate ") + subject;
+    if (BIO* text = BIO_new(BIO_s_mem())) {
+        if (ASN1_TIME_print(text, X509_get0_notAfter(certificate)) == 1) {
+            char* data = nullptr;
+            long length = BIO_get_mem_data(text, &data);
+            summary += ", valid until " + std::string(data, static_cast<size_t>(length));
+        }
+        BIO_free(text);
+    }
+    return summary;
+}
 
 bool TlsSetUp(const std::string& certificateFile, const std::string& keyFile, std::string* fault) {
     const std::string& key = keyFile.empty() ? certificateFile : keyFile;
@@ -94,7 +128,8 @@ bool TlsSetUp(const std::string& certificateFile, const std::string& keyFile, st
     if (SSL_CTX_use_certificate_chain_file(made, certificateFile.c_str()) != 1) {
         *fault = certificateFile + ": " + OpenSslReason();
     } else if (SSL_CTX_use_PrivateKey_file(made, key.c_str(), SSL_FILETYPE_PEM) != 1) {
-        *fault = key + ": " + OpenSslReason();
+        *fault = key + ": " + (HoldsPrivateKey(key) ? OpenSslReason() : std::string("holds no private key (--tls-key)"));
+        ERR_clear_error();
     } else if (SSL_CTX_check_private_key(made) != 1) {
         *fault = key + ": " + OpenSslReason();
     } else {
@@ -228,6 +263,7 @@ void TlsStream::Shutdown(int fd) {
 #else  // built without OpenSSL
 
 bool TlsAvailable() { return false; }
+std::string TlsCertificateSummary() { return ""; }
 bool TlsSetUp(const std::string&, const std::string&, std::string* fault) {
     *fault = "this vostrine was built without OpenSSL";
     return false;

@@ -17,6 +17,8 @@ bool TlsAvailable();
 // certificate file when keyFile is empty). False, with *fault saying which
 // file and OpenSSL's reason, when either cannot be used.
 bool TlsSetUp(const std::string& certificateFile, const std::string& keyFile, std::string* fault);
+// The loaded certificate's subject and expiry, for the start-up line.
+std::string TlsCertificateSummary();
 // Whether a certificate was loaded: AUTH TLS is offered only then.
 bool TlsReady();
 

@@ -3,6 +3,7 @@
 
 import os
 import pwd
+import re
 import shutil
 import signal
 import socket
@@ -11,7 +12,8 @@ import tempfile
 import time
 import unittest
 
-from harness import BINARY, Client, ServerTest, WAIT, certificate, pasv_target, receive_all, reset, user
+from harness import (BINARY, Client, ServerTest, Vostrine, WAIT, certificate, pasv_target, receive_all, reset, server,
+                     user)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOP = os.path.dirname(os.path.dirname(HERE))
@@ -149,6 +151,25 @@ class Options(ServerTest):
         data.close()
         self.assertEqual([c.line()[:3], c.line()], [b"150", b"226 Transfer complete.\r\n"])
         self.assertEqual(srv.read("b.txt"), b"up")
+
+
+    def test_verbose_lines_and_a_service_that_cannot_bind(self):
+        srv = self.serve(args=["--verbose"])
+        c = self.connect(srv)
+        local = c.sock.getsockname()
+        srv.wait_for(re.compile(rb"Connection (\d+) from 127\.0\.0\.1 port %d\n" % local[1]))
+        c.close()
+        srv.wait_for(re.compile(rb"Connection \d+ closed\n"))
+        with socket.socket() as taken:
+            taken.bind(("0.0.0.0", 0))
+            taken.listen(1)
+            port = taken.getsockname()[1]
+            busy = Vostrine(self, servers=[server(port)], users=[user("alice", "secret")], args=["--verbose"])
+            busy.wait_for("Thread Closed. Bind socket error\nListening on 0.0.0.0 port %d: Address already in use\n" % port)
+            folder = busy.workdir
+            done = subprocess.run([BINARY, "--no-console"], capture_output=True, timeout=WAIT, cwd=folder)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn(b"no listener could bind:\n0.0.0.0 port %d: Address already in use\n" % port, done.stderr)
 
 
 class Settings(ServerTest):

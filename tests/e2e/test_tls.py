@@ -64,7 +64,7 @@ class Start(unittest.TestCase):
             f.write("not a certificate\n")
         for arguments, named in ((["--tls-cert", os.path.join(folder, "missing.pem")], "missing.pem"),
                                  (["--tls-cert", garbage], "garbage.pem"),
-                                 (["--tls-cert", cert], "cert.pem"),  # no key in the certificate file
+                                 (["--tls-cert", cert], "cert.pem: holds no private key"),
                                  (["--tls-cert", cert, "--tls-key", other_key], "other.pem"),
                                  (["--tls-required"], "--tls-cert")):
             done = subprocess.run([BINARY] + arguments, capture_output=True, timeout=WAIT, cwd=folder)
@@ -136,7 +136,8 @@ class Protocol(TlsTest):
         ftp.close()
         srv.wait_field("server", 0, "OnlineConnections", 0)
         self.assertEqual(srv.field("user", 0, "OnlineConnections"), 0)
-        self.assertIn(b"TLS handshake failed", srv.output())
+        self.assertRegex(srv.output(), rb"TLS handshake failed on \d+ from 127\.0\.0\.1 port \d+: ")
+        self.assertRegex(srv.output(), rb"FTPS is on: certificate /CN=localhost, valid until \w{3} +\d+ [\d:]+ \d{4} GMT\.\n")
         received = io.BytesIO()
         self.ftp(srv).retrbinary("RETR f.bin", received.write)
         self.assertEqual(received.getvalue(), CONTENT)
