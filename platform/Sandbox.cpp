@@ -76,6 +76,10 @@ SandboxStatus ApplySandbox(const SandboxRules& rules, std::string* fault) {
         for (const char* tree : LibraryTrees)
             if (!allow(tree, ReadTree, true)) return failed(std::string("landlock_add_rule ") + tree);
     }
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // The sanitizers' reports at exit read the process's own /proc entries.
+    if (!allow("/proc/self", ReadTree, true)) return failed("landlock_add_rule /proc/self");
+#endif
     tzset();  // the local time zone is read now, while /etc/localtime may be opened
     if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return failed("no_new_privs");
     if (syscall(SYS_landlock_restrict_self, ruleset.Get(), 0) != 0) return failed("landlock_restrict_self");
