@@ -62,13 +62,21 @@ install:
 	install -D -m 0755 $(BUILD)/vostrine $(SBINDIR)/vostrine
 	install -D -m 0644 doc/vostrine.8 $(MANDIR)/vostrine.8
 	install -D -m 0644 demo/config $(DOCDIR)/config.example
+	install -D -m 0644 contrib/vostrine.conf.example $(DOCDIR)/vostrine.conf.example
+	install -D -m 0644 contrib/fail2ban/filter.d/vostrine.conf $(DOCDIR)/fail2ban/filter.d/vostrine.conf
+	install -D -m 0644 contrib/fail2ban/jail.d/vostrine.conf $(DOCDIR)/fail2ban/jail.d/vostrine.conf
 	install -d $(UNITDIR)
 	sed 's|@SBINDIR@|$(PREFIX)/sbin|' contrib/vostrine.service > $(UNITDIR)/vostrine.service
 	chmod 0644 $(UNITDIR)/vostrine.service
 
+# Removes what install wrote, then the folders it made when they are empty.
 uninstall:
-	rm -f $(SBINDIR)/vostrine $(MANDIR)/vostrine.8 $(DOCDIR)/config.example $(UNITDIR)/vostrine.service
-	-rmdir $(DOCDIR) 2>/dev/null
+	rm -f $(SBINDIR)/vostrine $(MANDIR)/vostrine.8 $(UNITDIR)/vostrine.service
+	rm -f $(DOCDIR)/config.example $(DOCDIR)/vostrine.conf.example
+	rm -f $(DOCDIR)/fail2ban/filter.d/vostrine.conf $(DOCDIR)/fail2ban/jail.d/vostrine.conf
+	-rmdir $(DOCDIR)/fail2ban/filter.d $(DOCDIR)/fail2ban/jail.d $(DOCDIR)/fail2ban $(DOCDIR) 2>/dev/null
+	-cd $(DESTDIR)$(PREFIX) 2>/dev/null && rmdir sbin share/man/man8 share/man share/doc share lib/systemd/system lib/systemd lib 2>/dev/null
+	-rmdir $(DESTDIR)$(PREFIX) 2>/dev/null
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

@@ -142,7 +142,9 @@ int main(int argc, char** argv) {
     }
     if (Options.NoConsole) {
         ConsoleText("Running without a console: SIGTERM or SIGINT stops the server.\n");
+        NotifyServiceManager("READY=1");  // every listener has tried its bind (above)
         WaitForStopSignal();
+        NotifyServiceManager("STOPPING=1");
     } else {
         ConsoleText("Press \"close\" Key to Quit ...\n");
         RunConsole();

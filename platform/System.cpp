@@ -5,6 +5,10 @@
 #include <grp.h>
 #include <pwd.h>
 #include <vector>
+
+#ifdef VOSTRINE_WITH_SYSTEMD
+#include <systemd/sd-daemon.h>
+#endif
 #include <csignal>
 #include <cstdint>
 #include <malloc.h>
@@ -109,6 +113,14 @@ bool DropPrivileges(const RunAs& runAs, std::string* fault) {
 }
 
 bool RunningAsRoot() { return geteuid() == 0; }
+
+void NotifyServiceManager(const char* state) {
+#ifdef VOSTRINE_WITH_SYSTEMD
+    sd_notify(0, state);
+#else
+    (void)state;
+#endif
+}
 
 void UseOneHeap() { mallopt(M_ARENA_MAX, 1); }
 

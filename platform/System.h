@@ -47,6 +47,11 @@ bool FindRunAs(const std::string& user, const std::string& group, RunAs* runAs, 
 // user for good, in every thread; false with *fault when any step fails or
 // root could be taken back.
 bool DropPrivileges(const RunAs& runAs, std::string* fault);
+// Tells the service manager the server's state ("READY=1", "STOPPING=1")
+// when it asked for it (NOTIFY_SOCKET); nothing otherwise, or in a build
+// without libsystemd.
+void NotifyServiceManager(const char* state);
+
 // Whether the process runs as root.
 bool RunningAsRoot();
 

@@ -172,6 +172,23 @@ class Options(ServerTest):
         self.assertIn(b"no listener could bind:\n0.0.0.0 port %d: Address already in use\n" % port, done.stderr)
 
 
+    def test_ready_and_stopping_reach_the_service_manager(self):
+        folder = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, folder, True)
+        manager = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.addCleanup(manager.close)
+        manager.bind(os.path.join(folder, "notify"))
+        manager.settimeout(WAIT)
+        os.environ["NOTIFY_SOCKET"] = os.path.join(folder, "notify")
+        try:
+            srv = self.serve(args=["--no-console"])
+        finally:
+            del os.environ["NOTIFY_SOCKET"]
+        self.assertEqual(manager.recv(4096), b"READY=1")
+        srv.stop()
+        self.assertEqual(manager.recv(4096), b"STOPPING=1")
+
+
 class Settings(ServerTest):
     def write(self, text):
         folder = tempfile.mkdtemp()
@@ -290,19 +307,32 @@ class Install(unittest.TestCase):
         make = ["make", "-s", "-C", TOP, "DESTDIR=" + stage, "PREFIX=/usr", "BUILD=" + os.path.dirname(BINARY)]
         subprocess.run(make + ["install"], check=True, capture_output=True, timeout=120)
         installed = {os.path.relpath(os.path.join(d, f), stage) for d, _, files in os.walk(stage) for f in files}
-        self.assertEqual(installed, {"usr/sbin/vostrine", "usr/share/man/man8/vostrine.8",
-                                     "usr/share/doc/vostrine/config.example", "usr/lib/systemd/system/vostrine.service"})
-        with open(os.path.join(stage, "usr/lib/systemd/system/vostrine.service")) as f:
-            unit = f.read()
-        self.assertIn("ExecStart=/usr/sbin/vostrine --no-console", unit)
-        self.assertIn("AmbientCapabilities=CAP_NET_BIND_SERVICE", unit)
+        doc = "usr/share/doc/vostrine/"
+        self.assertEqual(installed, {"usr/sbin/vostrine", "usr/share/man/man8/vostrine.8", doc + "config.example",
+                                     doc + "vostrine.conf.example", doc + "fail2ban/filter.d/vostrine.conf",
+                                     doc + "fail2ban/jail.d/vostrine.conf", "usr/lib/systemd/system/vostrine.service"})
+        unit = os.path.join(stage, "usr/lib/systemd/system/vostrine.service")
+        with open(unit) as f:
+            self.assertIn("ExecStart=/usr/sbin/vostrine --settings /etc/vostrine/vostrine.conf\n", f.read())
+        if shutil.which("systemd-analyze"):  # the hardened unit: "OK" is 2.0 or less
+            done = subprocess.run(["systemd-analyze", "security", "--offline=true", unit], capture_output=True,
+                                  text=True, timeout=60)
+            exposure = float(re.search(r"Overall exposure level for \S+: ([\d.]+)", done.stdout).group(1))
+            self.assertLessEqual(exposure, 2.0, done.stdout[-3000:])
+        else:
+            print("systemd-analyze is not installed: the unit's security rating was not checked")
+        # The example settings are settings this binary takes (the files they name aside).
+        done = subprocess.run([os.path.join(stage, "usr/sbin/vostrine"), "--settings", os.path.join(stage, doc, "vostrine.conf.example"),
+                               "--config", "/nonexistent", "--xferlog", os.devnull, "--auth-log", os.devnull],
+                              capture_output=True, timeout=WAIT, cwd=stage, stdin=subprocess.DEVNULL)
+        self.assertNotIn(b"vostrine:", done.stderr)
         test = ServerTest("run")
         srv = test.serve(args=["--no-console"], binary=os.path.join(stage, "usr/sbin/vostrine"))
         self.assertEqual(Client(srv.port).login("alice", "secret").cmd("QUIT"), "221 Bye!\r\n")
         srv.stop()
         test.doCleanups()
         subprocess.run(make + ["uninstall"], check=True, capture_output=True, timeout=60)
-        self.assertEqual([f for _, _, files in os.walk(stage) for f in files], [])
+        self.assertEqual(os.listdir(stage), [])  # the folders it made are gone too
 
 
 if __name__ == "__main__":
