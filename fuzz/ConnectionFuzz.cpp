@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         record.Generation++;
         record.InUsed = 0xFF;
     }
-    ConnectionInstanceProc({0, record.Generation, pair[0]});
+    ConnectionInstanceProc({0, record.Generation, pair[0], NetAddress{}});
     close(pair[1]);
     if (Server[0]->OnlineConnections.load() != 0 || User[0]->OnlineConnections.load() != 0) __builtin_trap();
     if (Outside() != "keep me") __builtin_trap();
