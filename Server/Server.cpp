@@ -65,7 +65,9 @@ ListenerStart OpenListener(const ServerRecord& server, bool restart, Descriptor*
     server.Socket = socket.Get();
     if (!socket.IsOpen() && restart) return ListenerStart::NoSocketYet;
     if (!socket.IsOpen()) {
+        int error = errno;
         ConsoleText("Thread Closed.Create socket error\n");
+        if (Options.Verbose) ConsolePrintf("A socket for port %d: %s\n", server.Port, std::strerror(error));
         return ListenerStart::Failed;
     }
     NetSetReuseAddress(socket.Get());
@@ -94,8 +96,9 @@ ListenerStart OpenListener(const ServerRecord& server, bool restart, Descriptor*
 }
 
 // Accepts and admits connections until accepting fails (the result: Failed,
+// with the errno in *error,
 // or Woken at shutdown). Every admitted connection resets the restart pause.
-NetStatus AcceptConnections(int serverIndex, int listener, int* pause) {
+NetStatus AcceptConnections(int serverIndex, int listener, int* pause, int* error) {
     const ServerRecord& server = *Server[serverIndex];
     int shortagePause = 0;
     while (FTPOK) {
@@ -103,6 +106,7 @@ NetStatus AcceptConnections(int serverIndex, int listener, int* pause) {
         NetAddress peer;
         // Blocking: its thread sleeps in a receive between commands.
         NetStatus status = NetAccept(listener, StopEvent, &accepted, &peer, true);
+        if (status == NetStatus::Failed) *error = errno;
         if (status == NetStatus::Exhausted) {
             // SECURITY: out of descriptors or memory, the listening socket is
             // kept: closed, its port would be free for anyone on the host to
@@ -159,11 +163,13 @@ void ListenInstanceProc(int serverIndex) {
         if (!restart) ListenerTried(start == ListenerStart::Listening);
         if (start == ListenerStart::Failed) return;
         if (start == ListenerStart::Listening) {
-            NetStatus failure = AcceptConnections(serverIndex, listener.Get(), &pause);
+            int error = 0;
+            NetStatus failure = AcceptConnections(serverIndex, listener.Get(), &pause, &error);
             int number = listener.Get();
             listener.Reset();
             if (!FTPOK || failure == NetStatus::Woken) return;
             ConsolePrintf("%d Server Socket %d error. Restart it.\n", serverIndex, number);
+            if (Options.Verbose) ConsolePrintf("Accepting on port %d: %s\n", server.Port, std::strerror(error));
         }
         // Accept errors such as running out of descriptors last a while: wait
         // before each new socket, longer after each failure in a row.

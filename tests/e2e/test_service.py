@@ -319,6 +319,12 @@ class Install(unittest.TestCase):
                                   text=True, timeout=60)
             exposure = float(re.search(r"Overall exposure level for \S+: ([\d.]+)", done.stdout).group(1))
             self.assertLessEqual(exposure, 2.0, done.stdout[-3000:])
+            with open(unit) as f, open(os.path.join(stage, "vostrine.service"), "w") as checked:
+                checked.write(f.read().replace("/usr/sbin/vostrine", os.path.join(stage, "usr/sbin/vostrine")))
+            done = subprocess.run(["systemd-analyze", "verify", "--man=no", checked.name], capture_output=True,
+                                  text=True, timeout=60)
+            self.assertEqual((done.returncode, done.stderr), (0, ""))
+            os.unlink(checked.name)
         else:
             print("systemd-analyze is not installed: the unit's security rating was not checked")
         # The example settings are settings this binary takes (the files they name aside).
