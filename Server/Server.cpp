@@ -96,8 +96,8 @@ ListenerStart OpenListener(const ServerRecord& server, bool restart, Descriptor*
 }
 
 // Accepts and admits connections until accepting fails (the result: Failed,
-// with the errno in *error,
-// or Woken at shutdown). Every admitted connection resets the restart pause.
+// with its errno in *error, or Woken at shutdown). Every admitted connection
+// resets the restart pause.
 NetStatus AcceptConnections(int serverIndex, int listener, int* pause, int* error) {
     const ServerRecord& server = *Server[serverIndex];
     int shortagePause = 0;
