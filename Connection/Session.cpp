@@ -9,12 +9,13 @@ bool Send(Session& session, Channel& channel, std::string_view text) {
     ConsoleEchoSent(channel.Fd(), text);
     NetResult sent = session.Serving() ? channel.WriteAll(text.data(), text.size(), NetWaits()) : NetResult{NetStatus::Failed};
     if (sent.Ok()) return true;
-    ConsoleText("Send Error\r\n");
-    if (Options.Verbose && sent.Error != 0) {
+    if (Options.Verbose && sent.Error != 0) {  // the reason with its failure line, whole
         char address[64];
         FormatAddress(session.Client, address, sizeof address);
-        ConsolePrintf("Sending to %s port %u: %s\n", address, static_cast<unsigned>(session.Client.Port),
+        ConsolePrintf("Send Error\r\nSending to %s port %u: %s\n", address, static_cast<unsigned>(session.Client.Port),
                       std::strerror(sent.Error));
+    } else {
+        ConsoleText("Send Error\r\n");
     }
     return false;
 }

@@ -66,8 +66,11 @@ ListenerStart OpenListener(const ServerRecord& server, bool restart, Descriptor*
     if (!socket.IsOpen() && restart) return ListenerStart::NoSocketYet;
     if (!socket.IsOpen()) {
         int error = errno;
-        ConsoleText("Thread Closed.Create socket error\n");
-        if (Options.Verbose) ConsolePrintf("A socket for port %d: %s\n", server.Port, std::strerror(error));
+        if (Options.Verbose)
+            ConsolePrintf("Thread Closed.Create socket error\nA socket for port %d: %s\n", server.Port,
+                          std::strerror(error));
+        else
+            ConsoleText("Thread Closed.Create socket error\n");
         return ListenerStart::Failed;
     }
     NetSetReuseAddress(socket.Get());
@@ -84,9 +87,10 @@ ListenerStart OpenListener(const ServerRecord& server, bool restart, Descriptor*
     if (bound) status = NetListen(socket.Get(), ListenBacklog);
     if (status != NetStatus::Ok) {
         std::string fault = BindFault(local, errno);
-        ConsoleText(!bound || status == NetStatus::AddressInUse ? "Thread Closed. Bind socket error\n"
-                                                                : "Thread Closed.listen socket error\n");
-        if (Options.Verbose) ConsolePrintf("Listening on %s\n", fault.c_str());
+        std::string lines = !bound || status == NetStatus::AddressInUse ? "Thread Closed. Bind socket error\n"
+                                                                        : "Thread Closed.listen socket error\n";
+        if (Options.Verbose) lines += "Listening on " + fault + "\n";  // with its failure line, whole
+        ConsoleText(lines.c_str());
         std::lock_guard<std::mutex> hold(faultsLock);
         bindFaults += fault + "\n";
         return ListenerStart::Failed;
@@ -168,8 +172,11 @@ void ListenInstanceProc(int serverIndex) {
             int number = listener.Get();
             listener.Reset();
             if (!FTPOK || failure == NetStatus::Woken) return;
-            ConsolePrintf("%d Server Socket %d error. Restart it.\n", serverIndex, number);
-            if (Options.Verbose) ConsolePrintf("Accepting on port %d: %s\n", server.Port, std::strerror(error));
+            if (Options.Verbose)
+                ConsolePrintf("%d Server Socket %d error. Restart it.\nAccepting on port %d: %s\n", serverIndex, number,
+                              server.Port, std::strerror(error));
+            else
+                ConsolePrintf("%d Server Socket %d error. Restart it.\n", serverIndex, number);
         }
         // Accept errors such as running out of descriptors last a while: wait
         // before each new socket, longer after each failure in a row.
