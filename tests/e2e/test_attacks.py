@@ -254,11 +254,17 @@ class PasswordGuessing(ServerTest):
 
     def test_guessers_hold_at_most_half_the_slots(self):
         srv = self.serve(max_connections=6)
-        waiting = [self.guess(srv, "wrong") for _ in range(3)]
-        crowded = self.guess(srv, "wrong")
-        self.assertEqual(crowded.line(), b"421 Too many logins waiting for an answer; try again later.\r\n")
+        guessers = [self.connect(srv) for _ in range(4)]
+        for c in guessers:
+            c.cmd("USER alice")
+        since = srv.mark()
+        for c in guessers[:3]:  # all at once: each waits a second for its answer
+            c.send("PASS wrong\r\n")
+        srv.wait_for(re.compile(rb"(:PASS wrong\r\n.*){3}", re.S), since)
+        guessers[3].send("PASS wrong\r\n")
+        self.assertEqual(guessers[3].line(), b"421 Too many logins waiting for an answer; try again later.\r\n")
         self.connect(srv, source="127.0.0.2").login("alice", "secret")
-        self.assertEqual([c.line() for c in waiting], [WRONG] * 3)
+        self.assertEqual([c.line() for c in guessers[:3]], [WRONG] * 3)
 
 
 if __name__ == "__main__":
