@@ -258,13 +258,13 @@ class PasswordGuessing(ServerTest):
         for c in guessers:
             c.cmd("USER alice")
         since = srv.mark()
-        for c in guessers[:3]:  # all at once: each waits a second for its answer
-            c.send("PASS wrong\r\n")
+        for c in guessers[:3]:  # all at once: each waits 1 s, then 2 s, for its two answers
+            c.send("PASS wrong\r\nPASS again\r\n")
         srv.wait_for(re.compile(rb"(:PASS wrong\r\n.*){3}", re.S), since)
         guessers[3].send("PASS wrong\r\n")
         self.assertEqual(guessers[3].line(), b"421 Too many logins waiting for an answer; try again later.\r\n")
         self.connect(srv, source="127.0.0.2").login("alice", "secret")
-        self.assertEqual([c.line() for c in guessers[:3]], [WRONG] * 3)
+        self.assertEqual([c.line() for c in guessers[:3] for _ in range(2)], [WRONG] * 6)
 
 
 if __name__ == "__main__":
