@@ -141,11 +141,9 @@ void ConnectionInstanceProc(ConnectionStart start) {
     static thread_local int threadId = CurrentThreadId();
     record.ThisThread = threadId;
     Session session(start.Slot, start.Generation, Descriptor(start.Socket), record, start.Client);
-    if (Options.Verbose) {
-        char address[64];
-        FormatAddress(start.Client, address, sizeof address);
-        ConsolePrintf("Connection %d from %s port %u\n", start.Socket, address, static_cast<unsigned>(start.Client.Port));
-    }
+    if (Options.Verbose)
+        ConsolePrintf("Connection %d from %s port %u\n", start.Socket, ClientAddressText(session).Text,
+                      static_cast<unsigned>(start.Client.Port));
     if (ReplyWith(session, Replies::WelcomePrefix, Server[record.ServerID]->WelcomeText, Replies::WelcomeSuffix))
         ServeCommands(session);
     QuitOwn(start.Slot, start.Generation);

@@ -33,7 +33,7 @@ bool RefusedByExtensions(Session& session) {
 bool UseActiveTarget(Session& session, const NetAddress& target) {
     // SECURITY: the data connection goes only to the client's own address and
     // never to a privileged port, so that nobody can aim it at a third party.
-    if (!KnowAddresses(session) || !SameHost(target, session.PeerAddress) || target.Port < LowestActivePort)
+    if (!KnowAddresses(session) || !SameHost(target, session.Client) || target.Port < LowestActivePort)
         return false;
     CloseDataConnection(session);  // a passive listener left by an earlier PASV
     session.Endpoint.ActiveTarget = target;
@@ -79,10 +79,8 @@ bool UsePassiveListener(Session& session, uint16_t* port) {
                                                Options.PassivePortHigh, &listener, port);
     if (status != PassiveStatus::Ok) CloseDataConnection(session);  // gives the reservation back
     if (status == PassiveStatus::BindFailed && Options.PassivePortLow != 0) {
-        char address[64];
-        FormatAddress(session.Client, address, sizeof address);
         ConsolePrintf("No free passive port in %u-%u for %s port %u.\n", static_cast<unsigned>(Options.PassivePortLow),
-                      static_cast<unsigned>(Options.PassivePortHigh), address,
+                      static_cast<unsigned>(Options.PassivePortHigh), ClientAddressText(session).Text,
                       static_cast<unsigned>(session.Client.Port));
     }
     switch (status) {

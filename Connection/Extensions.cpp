@@ -101,10 +101,8 @@ void CommandStat(Session& session, char* argument) {
         return;
     }
     std::string status(Replies::StatusStart);
-    char address[64] = "";
-    if (KnowAddresses(session)) FormatAddress(session.PeerAddress, address, sizeof address);
     int user = session.Record.UserID.load();
-    AppendFormat(status, " Connected from %s\r\n Logged in as %s\r\n", address,
+    AppendFormat(status, " Connected from %s\r\n Logged in as %s\r\n", ClientAddressText(session).Text,
                  user >= 0 && user < UserCount ? User[user]->Name : "");
     AppendFormat(status, " TYPE: %s; STRUcture: File; transfer MODE: Stream\r\n",
                  session.Type == TransferType::Ascii ? "ASCII" : "BINARY");

@@ -27,9 +27,7 @@ constexpr int LoginPauseUnit = 1000;  // milliseconds
 
 // One line in the login log.
 void LogAttempt(Session& session, bool ok) {
-    char host[64] = "";
-    FormatAddress(session.Client, host, sizeof host);
-    LogLogin(host, session.Client.Port, session.UserName, ok);
+    LogLogin(ClientAddressText(session).Text, session.Client.Port, session.UserName, ok);
 }
 
 // The pause before the answer to a connection's nth failed login: it doubles

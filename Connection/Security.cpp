@@ -31,10 +31,8 @@ void CommandAuth(Session& session, char* argument) {
     NetStatus status = session.Control.StartTls(true, NetWaits(), &reason);
     if (status == NetStatus::Ok) return;
     if (status == NetStatus::Failed) {
-        char address[64];
-        FormatAddress(session.Client, address, sizeof address);
-        ConsolePrintf("TLS handshake failed on %d from %s port %u: %s\r\n", session.Control.Fd(), address,
-                      static_cast<unsigned>(session.Client.Port), reason.c_str());
+        ConsolePrintf("TLS handshake failed on %d from %s port %u: %s\r\n", session.Control.Fd(),
+                      ClientAddressText(session).Text, static_cast<unsigned>(session.Client.Port), reason.c_str());
     }
     QuitOwn(session.Slot, session.Generation);  // a failed handshake ends the connection quietly
 }

@@ -10,10 +10,8 @@ bool Send(Session& session, Channel& channel, std::string_view text) {
     NetResult sent = session.Serving() ? channel.WriteAll(text.data(), text.size(), NetWaits()) : NetResult{NetStatus::Failed};
     if (sent.Ok()) return true;
     if (Options.Verbose && sent.Error != 0) {  // the reason with its failure line, whole
-        char address[64];
-        FormatAddress(session.Client, address, sizeof address);
-        ConsolePrintf("Send Error\r\nSending to %s port %u: %s\n", address, static_cast<unsigned>(session.Client.Port),
-                      std::strerror(sent.Error));
+        ConsolePrintf("Send Error\r\nSending to %s port %u: %s\n", ClientAddressText(session).Text,
+                      static_cast<unsigned>(session.Client.Port), std::strerror(sent.Error));
     } else {
         ConsoleText("Send Error\r\n");
     }
@@ -64,13 +62,14 @@ void CloseDataConnection(Session& session) {
 
 bool KnowAddresses(Session& session) {
     if (!session.AddressesKnown) {
-        session.AddressesKnown = NetPeerAddress(session.Control.Fd(), &session.PeerAddress) &&
+        session.AddressesKnown = session.Client.Family != AddressFamily::None &&
                                  NetLocalAddress(session.Control.Fd(), &session.LocalAddress);
-        session.PeerAddress = Unmapped(session.PeerAddress);
         session.LocalAddress = Unmapped(session.LocalAddress);
     }
     return session.AddressesKnown;
 }
+
+ClientAddressText::ClientAddressText(const Session& session) { FormatAddress(session.Client, Text, sizeof Text); }
 
 std::string_view QuotePath(std::string_view path, char (&buffer)[ReplySize]) {
     size_t length = 0;

@@ -61,9 +61,9 @@ struct Session {
     bool ControlFull = false;   // no room left for what the client sends during this transfer
     int64_t DataDeadline = 0;   // while the data connection is being made: when to give up
 
-    // The control connection's two addresses, learnt at its first PORT or PASV.
+    // The control connection's local address, learnt at its first PORT or
+    // PASV (the client's is Client, known from the start).
     bool AddressesKnown = false;
-    NetAddress PeerAddress;
     NetAddress LocalAddress;
 
     const char* Root = "";  // the account's root, set at login
@@ -121,9 +121,16 @@ bool ReplyWith(Session& session, std::string_view prefix, std::string_view middl
 // Closes the data connection and any passive listener; the record shows none.
 void CloseDataConnection(Session& session);
 
-// Learns the control connection's addresses once; they do not change. An
-// IPv4 client on a dual-stack listener is seen with its IPv4 address.
+// Learns the control connection's local address once (it does not change);
+// false when it or the client's address is unknown. An IPv4 client on a
+// dual-stack listener is seen with its IPv4 address.
 bool KnowAddresses(Session& session);
+
+// The client's address as text, for logs and console lines.
+struct ClientAddressText {
+    char Text[64];
+    explicit ClientAddressText(const Session& session);
+};
 
 // A text for a reply with every double quote doubled (RFC 959's way of
 // quoting a path); cut to the reply buffer's room.

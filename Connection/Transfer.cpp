@@ -2,7 +2,6 @@
 // commands that move bytes over the data connection. The data connection is
 // closed on every way out of each of them, before the final reply.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -166,16 +165,13 @@ Replies::Text Store(Session& session, const char* argument, StoreMode mode) {
 // One line in the transfer log for a file transfer that began to move bytes.
 void LogFileTransfer(Session& session, const char* argument, bool outgoing, bool complete) {
     if (session.StartedAt < 0) return;
-    int64_t elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          std::chrono::steady_clock::now().time_since_epoch()).count() - session.StartedAt;
+    int64_t elapsed = MonotonicMilliseconds() - session.StartedAt;
     session.StartedAt = -1;
     if (!complete && session.Moved == 0) return;  // nothing moved
     char path[PathSize];
     if (!NormaliseClientPath(session.Record.CurrentDirectory, argument, path, sizeof path)) return;
-    char host[64] = "";
-    FormatAddress(session.Client, host, sizeof host);
     int user = session.Record.UserID.load();
-    LogTransfer({std::max<int64_t>(1, (elapsed + 500) / 1000), host, session.Moved, path,
+    LogTransfer({std::max<int64_t>(1, (elapsed + 500) / 1000), ClientAddressText(session).Text, session.Moved, path,
                  session.Type == TransferType::Ascii, outgoing, user >= 0 ? User[user]->Name : "", complete});
 }
 

@@ -1,6 +1,5 @@
 #include "Connection/TransferEngine.h"
 
-#include <chrono>
 #include <string>
 
 #include "Connection/CommandLoop.h"
@@ -78,7 +77,7 @@ Replies::Text OpenDataConnection(Session& session) {
     } clear{session};
     Descriptor data;
     for (;;) {
-        DataStatus status = ConnectDataSocket(session.Endpoint, session.PeerAddress, session.TransferWaits(), &data);
+        DataStatus status = ConnectDataSocket(session.Endpoint, session.Client, session.TransferWaits(), &data);
         if (status == DataStatus::Connected) break;
         if (status == DataStatus::Failed || !GoOn(session))
             return session.AbortRequested ? Replies::TransferAborted : Replies::CantOpenDataConnection;
@@ -97,10 +96,8 @@ Replies::Text ProtectDataConnection(Session& session) {
         if (status == NetStatus::Ok) break;
         if (status == NetStatus::Interrupted && GoOn(session)) continue;
         if (status == NetStatus::Failed) {
-            char address[64];
-            FormatAddress(session.Client, address, sizeof address);
-            ConsolePrintf("TLS handshake failed on %d (data) from %s: %s\r\n", session.Data.Fd(), address,
-                          reason.c_str());
+            ConsolePrintf("TLS handshake failed on %d (data) from %s: %s\r\n", session.Data.Fd(),
+                          ClientAddressText(session).Text, reason.c_str());
         }
         return session.AbortRequested ? Replies::TransferAborted : Replies::CantOpenDataConnection;
     }
@@ -112,11 +109,7 @@ Replies::Text ProtectDataConnection(Session& session) {
     return {};
 }
 
-void TransferStarted(Session& session) {
-    session.StartedAt = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now().time_since_epoch())
-                            .count();
-}
+void TransferStarted(Session& session) { session.StartedAt = MonotonicMilliseconds(); }
 
 bool SendOnData(Session& session, std::string_view text) {
     ConsoleEchoSent(session.Data.Fd(), text);

@@ -48,6 +48,14 @@ AddressFamily ListenerFamily() {
     return AddressFamily::IPv4;
 }
 
+// The listeners' first binds, which start-up may wait for (to drop its
+// privileges once every port is bound), and why those that failed did.
+std::mutex startLock;
+std::condition_variable listenerTried;
+int listenersUntried = 0;
+int listenersBound = 0;
+std::string bindFaults;  // one line per listener that could not bind
+
 // Why a listener's bind failed, for --verbose and for a service that stops
 // because none could bind.
 std::string BindFault(const NetAddress& local, int error) {
@@ -56,8 +64,6 @@ std::string BindFault(const NetAddress& local, int error) {
     return std::string(address) + " port " + std::to_string(local.Port) + ": " + std::strerror(error);
 }
 
-std::mutex faultsLock;
-std::string bindFaults;  // one line per listener that could not bind
 
 ListenerStart OpenListener(const ServerRecord& server, bool restart, Descriptor* listener) {
     AddressFamily family = ListenerFamily();
@@ -91,7 +97,7 @@ ListenerStart OpenListener(const ServerRecord& server, bool restart, Descriptor*
                                                                         : "Thread Closed.listen socket error\n";
         if (Options.Verbose) lines += "Listening on " + fault + "\n";  // with its failure line, whole
         ConsoleText(lines.c_str());
-        std::lock_guard<std::mutex> hold(faultsLock);
+        std::lock_guard<std::mutex> hold(startLock);
         bindFaults += fault + "\n";
         return ListenerStart::Failed;
     }
@@ -130,12 +136,6 @@ NetStatus AcceptConnections(int serverIndex, int listener, int* pause, int* erro
     return NetStatus::Woken;
 }
 
-// The listeners' first binds, which start-up may wait for (to drop its
-// privileges once every port is bound).
-std::mutex startLock;
-std::condition_variable listenerTried;
-int listenersUntried = 0;
-int listenersBound = 0;
 
 void ListenerTried(bool bound) {
     std::lock_guard<std::mutex> hold(startLock);
@@ -147,7 +147,7 @@ void ListenerTried(bool bound) {
 }  // namespace
 
 std::string ListenerFaults() {
-    std::lock_guard<std::mutex> hold(faultsLock);
+    std::lock_guard<std::mutex> hold(startLock);
     return bindFaults;
 }
 

@@ -16,5 +16,6 @@ using IniEntryHandler = std::function<bool(const std::string& section, const std
 // Reads the file, calling each for every entry in order: 0 when all was read
 // and taken, -1 when the file cannot be opened (errno says why), else the line
 // of the first entry refused or the first line that is not an entry, a
-// section or a comment (after which nothing more is passed on).
+// section or a comment, whichever comes first (no entry is passed on after a
+// refusal).
 int ReadIniFile(const std::string& path, const IniEntryHandler& each);

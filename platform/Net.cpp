@@ -242,12 +242,6 @@ bool NetLocalAddress(int fd, NetAddress* address) {
     return getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0 && FromSockaddr(local, address);
 }
 
-bool NetPeerAddress(int fd, NetAddress* address) {
-    sockaddr_storage remote{};
-    socklen_t length = sizeof remote;
-    return getpeername(fd, reinterpret_cast<sockaddr*>(&remote), &length) == 0 && FromSockaddr(remote, address);
-}
-
 void NetShutdownReceive(int fd) { shutdown(fd, SHUT_RD); }
 
 void NetShutdown(int fd) { shutdown(fd, SHUT_RDWR); }

@@ -102,7 +102,6 @@ NetResult NetSendAll(int fd, const void* data, size_t length, NetWaits waits);
 NetResult NetSendFile(int socketFd, int fileFd, int64_t* offset, size_t count, NetWaits waits);
 
 bool NetLocalAddress(int fd, NetAddress* address);
-bool NetPeerAddress(int fd, NetAddress* address);
 
 void NetShutdownReceive(int fd);
 // Shuts both directions down: whoever waits on the socket, in this process
