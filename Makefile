@@ -31,15 +31,13 @@ test: deps
 	@$(MAKE) --no-print-directory build-plain build-asan build-tsan
 	@tools/run-suites build build-asan build-tsan
 	@tools/run-fuzzers 5
-	@VOSTRINE_BIN=build/vostrine tests/soak/soak.py 20 50 > build/soak.log 2>&1 || { cat build/soak.log; exit 1; }
-	@echo "== soak: $$(grep resident build/soak.log)"
 
-# The fuzzers for two minutes each; the soak test for ten minutes.
+# The fuzzers for two minutes each; the soak (a load and memory check) for ten minutes.
 fuzz: deps
 	tools/run-fuzzers 120
 
 soak: build
-	VOSTRINE_BIN=build/vostrine tests/soak/soak.py 600 50
+	VOSTRINE_BIN=build/vostrine bench/soak.py 600 50
 
 # One build directory per flavour; the test binaries are built with each.
 build-plain:

@@ -7,17 +7,15 @@
 
 import os
 import re
-import shutil
 import socket
 import ssl
-import tempfile
 import time
 import unittest
 
-from harness import ServerTest, WAIT, certificate, receive_all, reset, user, wait_until
+from harness import ServerTest, certificate, receive_all, reset, user, wait_until
+from replies import COMPLETE, LIST_START, LOGGED_IN, OK, OPENING, WRONG
 
 EXT = ["--extensions"]
-WRONG = b"530 Not logged in, user or password incorrect.\r\n"
 
 
 def content(path):
@@ -25,61 +23,34 @@ def content(path):
         return f.read()
 
 
-def lines_of(data):
-    return receive_all(data).decode(errors="replace").split("\r\n")[:-1]
-
-
-class Chmod(ServerTest):
-    def test_only_permission_bits_and_never_the_root(self):
+class Attacks(ServerTest):
+    def test_chmod_sets_only_permission_bits_and_never_the_root(self):
         srv = self.serve(args=EXT, files={"pub/tool": b"\x7fELF", "pub/dir/": None})
-        c = self.connect(srv).login("alice", "secret")
-        special = "550 SITE CHMOD sets only the permission bits (000 to 777).\r\n"
-        root = "550 SITE CHMOD cannot change the root directory.\r\n"
-        for line, reply in (("SITE CHMOD 4755 pub/tool", special), ("SITE CHMOD 6755 pub/tool", special),
-                            ("SITE CHMOD 2755 pub/tool", special), ("SITE CHMOD 7777 pub/tool", special),
-                            ("SITE CHMOD 1777 pub/dir", special), ("SITE CHMOD 0000 /", root),
-                            ("SITE CHMOD 777 /", root), ("SITE CHMOD 700 pub/..", root),
-                            ("SITE CHMOD 0750 pub/tool", "200 SITE CHMOD command successful.\r\n")):
-            self.assertEqual(c.cmd(line), reply, line)
-        self.assertEqual(os.stat(srv.path("pub/tool")).st_mode & 0o7777, 0o750)
-        self.assertEqual(os.stat(srv.path("pub/dir")).st_mode & 0o7000, 0)
-        self.assertEqual(os.stat(srv.root).st_mode & 0o7777, 0o755)
-
-
-class LinksInListings(ServerTest):
-    # Links from the root to a private file and folder outside it, a dangling
-    # link, and a link that stays inside: only the last is followed.
-    def setUp(self):
-        def prepare(work):
-            outside = os.path.join(work, "outside")
-            os.makedirs(os.path.join(outside, "private"))
-            with open(os.path.join(outside, "shadow"), "wb") as f:
-                f.write(b"s" * 12345)
-            os.chmod(os.path.join(outside, "shadow"), 0o600)
-            os.chmod(os.path.join(outside, "private"), 0o700)
-            root = os.path.join(work, "root")
-            os.symlink(os.path.join(outside, "shadow"), os.path.join(root, "to-shadow"))
-            os.symlink("../outside/private", os.path.join(root, "to-private"))
-            os.symlink("/nonexistent/probe", os.path.join(root, "dangling"))
-            os.symlink("inside.txt", os.path.join(root, "to-inside"))
-
-        self.files = {"inside.txt": b"i" * 77}
-        self.prepare = prepare
-
-    def listing(self, c, command):
-        data = c.pasv()
-        c.send(command + "\r\n")
-        entries = {line.rsplit(" ", 1)[-1]: line for line in lines_of(data)}
-        self.assertEqual((c.line()[:3], c.line()), (b"125", b"226 Transfer complete.\r\n"))
-        return entries
+        special = "550 SITE CHMOD sets only the permission bits (000 to 777)."
+        root = "550 SITE CHMOD cannot change the root directory."
+        self.connect(srv).login("alice", "secret").talk(
+            [("SITE CHMOD %s pub/tool" % mode, special) for mode in ("4755", "6755", "2755", "7777")] +
+            [("SITE CHMOD 1777 pub/dir", special), ("SITE CHMOD 0000 /", root), ("SITE CHMOD 777 /", root),
+             ("SITE CHMOD 700 pub/..", root), ("SITE CHMOD 0750 pub/tool", "200 SITE CHMOD command successful.")])
+        self.assertEqual([os.stat(srv.path(name)).st_mode & 0o7777 for name in ("pub/tool", "pub/dir", "")],
+                         [0o750, 0o755, 0o755])
 
     def test_links_leading_outside_are_described_as_links(self):
+        # Links from the root to a private file and folder outside it, a dangling
+        # link, and a link that stays inside: only the last is followed.
+        def prepare(work):
+            outside = os.path.join(work, "outside")
+            os.makedirs(os.path.join(outside, "private"), 0o700)
+            with open(os.path.join(outside, "shadow"), "wb") as f:
+                f.write(b"s" * 12345)
+            for target, name in ((os.path.join(outside, "shadow"), "to-shadow"), ("../outside/private", "to-private"),
+                                 ("/nonexistent/probe", "dangling"), ("inside.txt", "to-inside")):
+                os.symlink(target, os.path.join(work, "root", name))
+
         for args in (EXT, []):
-            srv = self.serve(args=args, files=self.files, prepare=self.prepare)
-            c = self.connect(srv).login("alice", "secret")
+            c = self.connect(self.serve(args=args, files={"inside.txt": b"i" * 77}, prepare=prepare)).login("alice", "secret")
             entries = self.listing(c, "LIST /")
-            self.assertNotIn("12345", entries["to-shadow"])
-            self.assertIn(" 77 ", entries["to-inside"])
+            self.assertTrue("12345" not in entries["to-shadow"] and " 77 " in entries["to-inside"], entries)
             if not args:
                 continue
             for name in ("to-shadow", "to-private", "dangling"):
@@ -87,127 +58,85 @@ class LinksInListings(ServerTest):
             self.assertTrue(entries["to-inside"].startswith("-rw-"), entries["to-inside"])
             facts = self.listing(c, "MLSD /")
             for name in ("to-shadow", "to-private", "dangling"):
-                self.assertTrue(facts[name].startswith("type=OS.unix=symlink;modify="), facts[name])
-                self.assertIn("perm=;", facts[name])
+                self.assertTrue(facts[name].startswith("type=OS.unix=symlink;modify=") and "perm=;" in facts[name])
             self.assertTrue(facts["to-inside"].startswith("type=file;size=77;"), facts["to-inside"])
             # The root's parent is the root: nothing of the folder above it shows.
             strip = lambda line: re.sub(r"type=\w+;", "", line).rsplit(" ", 1)[0]
             self.assertEqual(strip(facts[".."]), strip(facts["."]))
             stat = c.cmd("STAT /")
-            while not stat.endswith("213 End of status.\r\n"):
-                stat += c.line().decode()
-            self.assertNotIn("12345", stat)
-            self.assertNotIn("drwx------", stat)
+            self.assertTrue(stat.endswith("213 End of status.\r\n") and "12345" not in stat and "drwx------" not in stat)
 
+    def listing(self, c, command):
+        listed, replies = c.transfer(command)
+        self.assertEqual(replies, LIST_START + COMPLETE)
+        return {line.rsplit(" ", 1)[-1]: line for line in listed.decode().split("\r\n")[:-1]}
 
-class NamesThatBreakLines(ServerTest):
     def test_a_name_with_line_ends_forges_no_reply(self):
-        evil = "evil\r\n213 End of status.\r\n250 fake"
-        srv = self.serve(args=EXT, files={"pub/" + evil: b"x", "pub/plain.txt": b"y"})
-        c = self.connect(srv).login("alice", "secret")
-        c.send("STAT pub\r\n")
-        lines = [c.line()]
-        while not lines[-1].startswith(b"213 "):
-            lines.append(c.line())
-        self.assertEqual(lines[-1], b"213 End of status.\r\n")
-        self.assertTrue(any(line.endswith(b" plain.txt\r\n") for line in lines), lines)
-        self.assertEqual(c.cmd("NOOP"), "200 OK\r\n")  # nothing forged is left to read
+        c = self.connect(self.serve(args=EXT, files={"pub/evil\r\n213 End of status.\r\n250 fake": b"x",
+                                                     "pub/plain.txt": b"y"})).login("alice", "secret")
+        stat = c.cmd("STAT pub")
+        self.assertTrue(" plain.txt\r\n" in stat and stat.endswith("\r\n213 End of status.\r\n"), stat)
+        c.talk([("NOOP", OK)])  # nothing forged is left to read
         for command in ("LIST pub", "NLST pub", "MLSD pub"):
-            data = c.pasv()
-            c.send(command + "\r\n")
-            listed = receive_all(data)
-            self.assertNotIn(b"fake", listed, command)
-            self.assertIn(b"plain.txt", listed)
-            self.assertEqual((c.line()[:3], c.line()), (b"125", b"226 Transfer complete.\r\n"))
+            listed, replies = c.transfer(command)
+            self.assertTrue(b"fake" not in listed and b"plain.txt" in listed and replies == LIST_START + COMPLETE)
 
-
-class RestartBeyondTheEnd(ServerTest):
     def test_a_resumed_upload_starts_within_the_file(self):
         srv = self.serve(args=EXT, files={"ten.bin": b"0123456789"})
         c = self.connect(srv).login("alice", "secret")
-        for name, offset, reply, expected in (("ten.bin", 1 << 40, b"554", b"0123456789"),
-                                             ("new.bin", 5, b"554", None),
-                                             ("ten.bin", 10, b"226", b"0123456789+")):
-            c.cmd("TYPE I")
-            c.cmd("REST %d" % offset)
-            data = c.pasv()
-            c.send("STOR %s\r\n" % name)
-            data.sendall(b"+")
-            data.close()
-            line = c.line()
-            if line.startswith(b"150"):
-                line = c.line()
-            self.assertEqual(line[:3], reply, (name, offset, line))
-            path = srv.path(name)
-            self.assertEqual(content(path) if os.path.exists(path) else None, expected)
+        for name, offset, reply, expected in (("ten.bin", 1 << 40, "554", b"0123456789"), ("new.bin", 5, "554", None),
+                                             ("ten.bin", 10, "226", b"0123456789+")):
+            c.talk([("TYPE I", "200 Type set to I"), ("REST %d" % offset, "350 Restarting at %d. Send STORE or "
+                                                                          "RETRIEVE to initiate transfer." % offset)])
+            self.assertEqual(c.transfer("STOR " + name, b"+")[1].split("\r\n")[-2][:3], reply)
+            self.assertEqual(content(srv.path(name)) if os.path.exists(srv.path(name)) else None, expected)
 
-
-class PassivePorts(ServerTest):
-    def test_one_address_holds_a_quarter_of_the_range(self):
+    def test_one_address_holds_a_quarter_of_the_passive_ports(self):
         low = 20000 + os.getpid() % 20000
         srv = self.serve(args=EXT + ["--passive-ports", "%d-%d" % (low, low + 9)], max_connections=20,
                          users=[user("alice", "secret", max_connections=10)])
         held = [self.connect(srv).login("alice", "secret") for _ in range(3)]
         self.assertEqual([c.cmd("EPSV")[:3] for c in held], ["229", "229", "425"])  # 10 ports: 2 each
-        self.assertEqual(held[2].cmd("PASV"), "425 Too many passive ports held from your address.\r\n")
+        held[2].talk([("PASV", "425 Too many passive ports held from your address.")])
         self.assertEqual(held[0].cmd("EPSV")[:3], "229")  # a new one replaces the connection's own
-        other = self.connect(srv, source="127.0.0.2").login("alice", "secret")
-        self.assertEqual(other.cmd("EPSV")[:3], "229")
+        self.assertEqual(self.connect(srv, source="127.0.0.2").login("alice", "secret").cmd("EPSV")[:3], "229")
         held[0].cmd("QUIT")
         wait_until(lambda: held[2].cmd("EPSV")[:3] == "229", what="a port given back")
 
-
-class AuthTlsState(ServerTest):
-    def tls_server(self):
-        cert, key = certificate()
-        return self.serve(args=["--tls-cert", cert, "--tls-key", key], files={"big.bin": bytes(8 << 20)})
-
-    def handshake(self, c):
+    def test_nothing_sent_in_clear_survives_the_auth_tls_handshake(self):
+        srv = self.serve(args=["--tls-cert", certificate()[0], "--tls-key", certificate()[1]],
+                         files={"big.bin": bytes(8 << 20)})
         context = ssl.create_default_context()
         context.check_hostname, context.verify_mode = False, ssl.CERT_NONE
-        c.sock = context.wrap_socket(c.sock)
-
-    def test_nothing_sent_in_clear_survives_the_handshake(self):
-        srv = self.tls_server()
         c = self.connect(srv)
         c.send(b"AUTH TLS\r\n\xff\xfa")  # an unfinished Telnet subnegotiation
-        self.assertEqual(c.line(), b"234 AUTH TLS successful.\r\n")
-        self.handshake(c)
-        self.assertEqual(c.cmd("USER alice"), "331 Password required for alice\r\n")
+        self.assertEqual(c.reply(), "234 AUTH TLS successful.\r\n")
+        c.sock = context.wrap_socket(c.sock)
+        c.talk([("USER alice", "331 Password required for alice")])
         c = self.connect(srv).login("alice", "secret")
         data = c.pasv()
-        c.send("RETR big.bin\r\n")
-        self.assertEqual(c.line()[:3], b"150")
+        c.talk([("RETR big.bin", OPENING)])
         c.send("AUTH TLS\r\nMKD injected\r\n")  # while the transfer runs, in clear
         self.assertEqual(len(receive_all(data)), 8 << 20)
-        self.assertEqual([c.line(), c.line()], [b"226 Transfer complete.\r\n", b"234 AUTH TLS successful.\r\n"])
-        self.handshake(c)
-        self.assertEqual(c.cmd("NOOP"), "200 OK\r\n")
+        self.assertEqual(c.reply() + c.reply(), COMPLETE + "234 AUTH TLS successful.\r\n")
+        c.sock = context.wrap_socket(c.sock)
+        c.talk([("NOOP", OK)])
         self.assertFalse(os.path.exists(srv.path("injected")))
 
-
-class LogLines(ServerTest):
-    def test_names_are_escaped_and_the_address_is_kept(self):
-        logs = tempfile.mkdtemp()
-        self.addCleanup(shutil.rmtree, logs, True)
+    def test_log_names_are_escaped_and_the_address_is_kept(self):
+        logs = self.scratch()
         auth, xferlog = os.path.join(logs, "auth.log"), os.path.join(logs, "xferlog")
         srv = self.serve(args=EXT + ["--auth-log", auth, "--xferlog", xferlog])
-        for name, shown in ((b"a\x0bb", r"a\x0bb"), (b"nb\xc2\xa0sp", r"nb\xc2\xa0sp"), (b"bob smith", r"bob\x20smith"),
-                            (b"back\\x20", r"back\x5cx20"), (b"ls\xe2\x80\xa8", r"ls\xe2\x80\xa8")):
+        for name, shown in ((b"a\x0bb", rb"a\x0bb"), (b"nb\xc2\xa0sp", rb"nb\xc2\xa0sp"), (b"bob smith", rb"bob\x20smith"),
+                            (b"back\\x20", rb"back\x5cx20"), (b"ls\xe2\x80\xa8", rb"ls\xe2\x80\xa8")):
             c = self.connect(srv)
             c.send(b"USER " + name + b"\r\n")
             c.line()
             c.send(b"PASS x\r\n")
             reset(c.sock)  # gone before the answer
-            srv.wait_for(b"PASS")
-            wait_until(lambda: shown.encode() in content(auth), what=shown)
+            wait_until(lambda: shown in content(auth), what=shown)
         c = self.connect(srv).login("alice", "secret")
-        data = c.pasv()
-        c.send("STOR my file.txt\r\n")
-        data.sendall(b"content")
-        data.close()
-        c.line(), c.line()
-        c.cmd("QUIT")
+        c.transfer("STOR my file.txt", b"content")
         srv.stop()
         text = content(auth).decode()
         self.assertEqual(len(re.findall(r"login failed for user \S+ from 127\.0\.0\.1 port \d+\n", text)), 5, text)
@@ -230,17 +159,14 @@ class PasswordGuessing(ServerTest):
         srv = self.serve()
         for leave in (reset, lambda s: s.shutdown(socket.SHUT_WR), reset):
             c = self.guess(srv, "wrong", leave)
-            if leave is not reset:
-                self.assertTrue(c.closed())  # an orderly close ends the pause too, without an answer
-                self.assertEqual(c.pending, b"")
+            if leave is not reset:  # an orderly close ends the pause too, without an answer
+                self.assertTrue(c.closed() and c.pending == b"")
         srv.wait_field("server", 0, "OnlineConnections", 0)  # each noted as abandoned first
         for host in (None, None, "127.0.0.2"):
             c = self.guess(srv, "secret", host=host)
-            c.sock.settimeout(0.5)
             if host is None:  # three abandoned attempts: the right password waits too
-                self.assertRaises(socket.timeout, c.line)
-            c.sock.settimeout(WAIT)
-            self.assertEqual(c.line(), b"230 User successfully logged in.\r\n")
+                self.assertFalse(c.closed(wait=0.5) or c.pending)
+            self.assertEqual(c.reply(), LOGGED_IN)
 
     def test_many_failures_bar_the_address(self):
         srv = self.serve()
@@ -261,10 +187,9 @@ class PasswordGuessing(ServerTest):
         for c in guessers[:3]:  # all at once: each waits 1 s, then 2 s, for its two answers
             c.send("PASS wrong\r\nPASS again\r\n")
         srv.wait_for(re.compile(rb"(:PASS wrong\r\n.*){3}", re.S), since)
-        guessers[3].send("PASS wrong\r\n")
-        self.assertEqual(guessers[3].line(), b"421 Too many logins waiting for an answer; try again later.\r\n")
+        guessers[3].talk([("PASS wrong", "421 Too many logins waiting for an answer; try again later.")])
         self.connect(srv, source="127.0.0.2").login("alice", "secret")
-        self.assertEqual([c.line() for c in guessers[:3] for _ in range(2)], [WRONG] * 6)
+        self.assertEqual("".join(c.reply() for c in guessers[:3] for _ in range(2)), WRONG * 6)
 
 
 if __name__ == "__main__":

@@ -32,13 +32,10 @@ class IdleTimeout(ServerTest):
             # socket buffer drains, and it moves bytes, well within the limit.
             self.assertTrue(moving_data.recv(1 << 18))
             if time.monotonic() >= next_noop:
-                self.assertEqual(talking.cmd("NOOP"), "200 OK\r\n")
+                talking.talk([("NOOP", "200 OK")])
                 next_noop += 3
             time.sleep(0.25)
-        for client in (silent, waiting, stalled):
-            self.assertTrue(client.closed(wait=0.05))
-        for client in (talking, moving):
-            self.assertFalse(client.closed(wait=0.05), client.pending)
+        self.assertEqual([c.closed(wait=0.05) for c in (silent, waiting, stalled, talking, moving)], [True] * 3 + [False] * 2)
         srv.wait_field("server", 0, "OnlineConnections", 2)
 
 

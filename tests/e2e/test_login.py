@@ -4,22 +4,13 @@
 import unittest
 
 from harness import ServerTest, user
+from replies import BYE, LOGGED_IN, LOGIN_FIRST, NO_USER, OK, WRONG
 
-NO_USER = "530 Not logged in, user or password incorrect!\r\n"
-WRONG = "530 Not logged in, user or password incorrect.\r\n"
 TOO_MANY = "530 Not logged in, too many people are using this user.\r\n"
-NO_HOME = "530 Not logged in, user has no home directory.\r\n"
-OK = "230 User successfully logged in.\r\n"
-
-ACCOUNTS = [
-    user("alice", "secret", max_connections=2),
-    user("bob", "hunter2", max_connections=3),
-    user("anon"),                                   # empty password: any password
-    user("off", "secret", enabled=0),
-    user("offanon", enabled=0),
-    user("homeless", "pw", directories=[]),
-    user("grouped", "pw", group="staff"),
-]
+ACCOUNTS = [user("alice", "secret", max_connections=2), user("bob", "hunter2", max_connections=3),
+            user("anon"),  # empty password: any password
+            user("off", "secret", enabled=0), user("offanon", enabled=0), user("homeless", "pw", directories=[]),
+            user("grouped", "pw", group="staff")]
 
 
 class Login(ServerTest):
@@ -29,15 +20,15 @@ class Login(ServerTest):
     def attempt(self, name, password):
         c = self.connect(self.srv)
         if name is not None:
-            self.assertEqual(c.cmd("USER " + name), "331 Password required for %s\r\n" % name)
+            c.talk([("USER " + name, "331 Password required for " + name)])
         return c.cmd("PASS " + password)
 
     def test_login_matrix(self):
-        cases = [(None, "secret", NO_USER), ("nobody", "secret", NO_USER), ("Alice", "secret", NO_USER),
-                 ("alice", "Secret", WRONG), ("alice", "", WRONG), ("off", "secret", WRONG),
-                 ("offanon", "anything", WRONG), ("grouped", "pw", TOO_MANY), ("homeless", "pw", NO_HOME),
-                 ("anon", "whatever", OK), ("anon", "", OK), ("alice", "secret", OK)]
-        for name, password, reply in cases:
+        for name, password, reply in [(None, "secret", NO_USER), ("nobody", "secret", NO_USER), ("Alice", "secret", NO_USER),
+                                      ("alice", "Secret", WRONG), ("alice", "", WRONG), ("off", "secret", WRONG),
+                                      ("offanon", "anything", WRONG), ("grouped", "pw", TOO_MANY),
+                                      ("homeless", "pw", "530 Not logged in, user has no home directory.\r\n"),
+                                      ("anon", "whatever", LOGGED_IN), ("anon", "", LOGGED_IN), ("alice", "secret", LOGGED_IN)]:
             self.assertEqual(self.attempt(name, password), reply, (name, password))
 
     def test_account_limit_is_freed_by_quit(self):
@@ -45,31 +36,26 @@ class Login(ServerTest):
         self.connect(self.srv).login("alice", "secret")
         self.assertEqual(self.attempt("alice", "secret"), TOO_MANY)
         self.assertEqual(self.srv.field("user", 0, "OnlineConnections"), 2)
-        self.assertEqual(first.cmd("QUIT"), "221 Bye!\r\n")
+        first.talk([("QUIT", BYE)])
         self.assertTrue(first.closed())
         self.srv.wait_field("user", 0, "OnlineConnections", 1)
-        self.assertEqual(self.attempt("alice", "secret"), OK)
+        self.assertEqual(self.attempt("alice", "secret"), LOGGED_IN)
 
     def test_relogin_moves_the_count_between_accounts(self):
         c = self.connect(self.srv).login("alice", "secret")
-        self.assertEqual(self.srv.field("user", 0, "OnlineConnections"), 1)
-        c.cmd("USER bob")
+        c.talk([("USER bob", "331 Password required for bob")])
         self.assertEqual(self.srv.field("user", 0, "OnlineConnections"), 0)
-        self.assertEqual(c.cmd("NOOP"), "530 Please login with USER and PASS.\r\n")
-        self.assertEqual(c.cmd("PASS hunter2"), OK)
-        self.assertEqual(c.cmd("PASS hunter2"), OK)  # again: still counted once
-        self.assertEqual(self.srv.field("user", 0, "OnlineConnections"), 0)
-        self.assertEqual(self.srv.field("user", 1, "OnlineConnections"), 1)
-        self.assertEqual(c.cmd("BYE"), "221 Bye!\r\n")
+        c.talk([("NOOP", LOGIN_FIRST), ("PASS hunter2", LOGGED_IN), ("PASS hunter2", LOGGED_IN)])  # counted once
+        self.assertEqual([self.srv.field("user", i, "OnlineConnections") for i in (0, 1)], [0, 1])
+        c.talk([("BYE", BYE)])
         self.assertTrue(c.closed())
         self.srv.wait_field("user", 1, "OnlineConnections", 0)
         self.srv.wait_field("server", 0, "OnlineConnections", 0)
 
     def test_basic_commands(self):
         c = self.connect(self.srv).login("anon", "guest@")
-        for line, reply in (("PWD", '257 "/" is current directory.'), ("SYST", "215 Windows_NT"), ("NOOP", "200 OK"),
-                            ("TYPE A", "200 Type set to A"), ("TYPE I", "200 Type set to I"), ("QUIT", "221 Bye!")):
-            self.assertEqual(c.cmd(line), reply + "\r\n", line)
+        c.talk([("PWD", '257 "/" is current directory.'), ("SYST", "215 Windows_NT"), ("NOOP", OK),
+                ("TYPE A", "200 Type set to A"), ("TYPE I", "200 Type set to I"), ("QUIT", BYE)])
         self.assertTrue(c.closed())
 
 

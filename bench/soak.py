@@ -6,7 +6,7 @@
 # descriptors back to where they started and the resident memory within 10%
 # of what it was after the warm-up.
 #
-#   tests/soak/soak.py [SECONDS] [CLIENTS]     (make soak: 600 50; make test: 20 50)
+#   bench/soak.py [SECONDS] [CLIENTS]     (make soak: 600 50)
 
 import os
 import random
@@ -16,7 +16,7 @@ import threading
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 from harness import Client, ServerTest, WAIT, reset, user  # noqa: E402
 
 SECONDS = float(sys.argv[1]) if len(sys.argv) > 1 else 600
