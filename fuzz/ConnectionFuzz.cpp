@@ -9,7 +9,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <mutex>
 #include <string>
 
@@ -18,6 +17,7 @@
 #include <unistd.h>
 
 #include "Connection/CommandLoop.h"
+#include "core/Config.h"
 #include "core/Records.h"
 #include "core/Slots.h"
 #include "platform/System.h"
@@ -51,23 +51,12 @@ void SetUp() {
     scratch = mkdtemp(pattern);
     fs::create_directories(scratch + "/root/pub");
     std::ofstream(scratch + "/outside.txt") << "keep me";
-    auto server = std::make_unique<ServerRecord>();
-    server->MaxConnections = 10;
-    std::strcpy(server->WelcomeText, "Hi");
-    std::strcpy(server->GoodByeText, "Bye");
-    Server[0] = std::move(server);
-    ServerCount = 1;
-    auto user = std::make_unique<UserRecord>();
-    std::strcpy(user->Name, "u");
-    std::strcpy(user->PassWord, "p");
-    user->Enabled = 1;
-    user->MaxConnections = 10;
-    auto home = std::make_unique<DirectoryRecord>();
-    std::snprintf(home->Path, sizeof home->Path, "%s/root", scratch.c_str());
-    user->Directories[0] = std::move(home);
-    user->DirectoryCount = 1;
-    User[0] = std::move(user);
-    UserCount = 1;
+    // One server and the account u (password p) with the scratch root, as ./config gives them.
+    std::string config = "1\n0\nFuzz\n1\nNULL\n0\n10\nHi\nBye\n0\n1\nu\np\n0\n1\nNULL\n10\n1\nHome\n" + scratch +
+                         "/root\n0\n-1\n";
+    FILE* file = fmemopen(config.data(), config.size(), "r");
+    if (!LoadConfigFrom(file)) __builtin_trap();
+    std::fclose(file);
     FTPOK = true;
     StopEvent = WakeCreate();
     std::signal(SIGPIPE, SIG_IGN);  // as the server does: a peer that went away is no reason to die

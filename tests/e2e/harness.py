@@ -94,14 +94,13 @@ class Vostrine:
         test.addCleanup(shutil.rmtree, self.workdir, True)
         self.root = os.path.join(self.workdir, "root")
         os.makedirs(self.root)
-        if config is None and servers is not None:
-            config = config_text(servers, users or [])
+        config = config_text(servers, users or []) if servers is not None else config
         if config is not None:
-            with open(os.path.join(self.workdir, "config"), "wb") as f:
-                f.write(config.encode() if isinstance(config, str) else config)
+            with open(os.path.join(self.workdir, "config"), "w") as f:
+                f.write(config)
         for path, content in (files or {}).items():
             self.put(path, content)
-        self.process, self._out, self._err, self._pumps = None, bytearray(), bytearray(), []
+        self.process, self._out, self._err = None, bytearray(), bytearray()
         self._changed = threading.Condition()
         if start:
             self.start()
@@ -127,18 +126,16 @@ class Vostrine:
         self.process = subprocess.Popen([self.binary] + self.args, cwd=self.workdir, stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, bufsize=0)
         self.test.addCleanup(self.stop)
-        for stream, sink in ((self.process.stdout, self._out), (self.process.stderr, self._err)):
-            self._pumps.append(threading.Thread(target=self._pump, args=(stream, sink), daemon=True))
-            self._pumps[-1].start()
+        self._pumps = [threading.Thread(target=self._pump, args=pair, daemon=True)
+                       for pair in ((self.process.stdout, self._out), (self.process.stderr, self._err))]
+        for pump in self._pumps:
+            pump.start()
 
     def _pump(self, stream, sink):
-        while True:
-            chunk = stream.read(65536)
+        for chunk in iter(lambda: stream.read(65536), b""):
             with self._changed:
                 sink.extend(chunk)
                 self._changed.notify_all()
-            if not chunk:
-                return
 
     def output(self):
         with self._changed:
@@ -151,20 +148,15 @@ class Vostrine:
     def wait_for(self, text, since=0, timeout=WAIT):
         # Waits until the console output after `since` holds text (or matches a
         # compiled pattern); returns the end of the match.
-        needle = text.encode() if isinstance(text, str) else text
+        pattern = text if isinstance(text, re.Pattern) else re.compile(re.escape(text.encode() if isinstance(text, str) else text))
         deadline = time.monotonic() + timeout
         with self._changed:
-            while True:
-                if isinstance(needle, re.Pattern):
-                    match = needle.search(bytes(self._out), since)
-                    if match:
-                        return match.end()
-                elif self._out.find(needle, since) >= 0:
-                    return self._out.find(needle, since) + len(needle)
+            while not pattern.search(self._out, since):
                 if deadline < time.monotonic():
                     raise AssertionError("console never showed %r; it shows:\n%s"
-                                         % (needle, self._out[since:].decode(errors="replace")[-3000:]))
+                                         % (pattern.pattern, self._out[since:].decode(errors="replace")[-3000:]))
                 self._changed.wait(deadline - time.monotonic())
+            return pattern.search(self._out, since).end()
 
     def type(self, text):
         self.process.stdin.write(text.encode())

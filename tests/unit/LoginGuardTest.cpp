@@ -2,6 +2,8 @@
 // is kept apart, when it is forgotten, and the table's bound.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "core/LoginGuard.h"
 
 namespace {
@@ -12,8 +14,7 @@ NetAddress Address(const char* text) {
     return address;
 }
 
-class LoginGuardTest : public ::testing::Test {
-protected:
+struct LoginGuardTest : ::testing::Test {
     void SetUp() override { ForgetLogins(); }
     void TearDown() override { ForgetLogins(); }
 };
@@ -23,18 +24,11 @@ TEST_F(LoginGuardTest, CountsPerHostAndForgetsTenMinutesAfterTheLast) {
     for (int i = 0; i < FailuresBeforeBar - 1; ++i) NoteLoginFailure(guesser, 1000 + i);
     EXPECT_FALSE(LoginsBarred(guesser, 2000));
     NoteLoginFailure(guesser, 5000);
-    struct Case {
-        const char* address;
-        int64_t at;
-        bool barred;
-    } cases[] = {
-        {"192.0.2.7", 5000, true},
-        {"::ffff:192.0.2.7", 5000, true},             // the same host on a dual-stack listener
-        {"192.0.2.8", 5000, false},                   // its neighbour
-        {"192.0.2.7", 5000 + LoginMemoryMs - 1, true},  // counted from the last failure
-        {"192.0.2.7", 5000 + LoginMemoryMs, false},
-    };
-    for (const Case& c : cases) EXPECT_EQ(LoginsBarred(Address(c.address), c.at), c.barred) << c.address << " " << c.at;
+    const std::tuple<const char*, int64_t, bool> cases[] = {
+        {"192.0.2.7", 5000, true}, {"::ffff:192.0.2.7", 5000, true},  // the same host on a dual-stack listener
+        {"192.0.2.8", 5000, false},                                    // its neighbour
+        {"192.0.2.7", 5000 + LoginMemoryMs - 1, true}, {"192.0.2.7", 5000 + LoginMemoryMs, false}};  // from the last
+    for (auto [address, at, barred] : cases) EXPECT_EQ(LoginsBarred(Address(address), at), barred) << address << " " << at;
 }
 
 TEST_F(LoginGuardTest, AnIPv6HostIsItsSlash64) {
@@ -50,10 +44,7 @@ TEST_F(LoginGuardTest, AFullTableDropsTheOldestEntry) {
     NetAddress fresh = Address("198.51.100.2");
     for (int i = 0; i < FailuresBeforeBar; ++i) NoteLoginFailure(fresh, 20);
     for (uint32_t i = 0; i < LoginGuardCapacity - 2; ++i) {
-        NetAddress other;
-        other.Family = AddressFamily::IPv4;
-        other.Bytes[0] = 10, other.Bytes[1] = uint8_t(i >> 16), other.Bytes[2] = uint8_t(i >> 8), other.Bytes[3] = uint8_t(i);
-        NoteLoginFailure(other, 30);
+        NoteLoginFailure(IPv4Address(10, uint8_t(i >> 16), uint8_t(i >> 8), uint8_t(i)), 30);
     }
     EXPECT_TRUE(LoginsBarred(old, 40));
     NoteLoginFailure(Address("203.0.113.9"), 40);  // one more address: the oldest gives way

@@ -1,7 +1,8 @@
-// What the server reads from clients: command lines, PORT arguments and
-// addresses of both families.
+// What the server reads from clients: command lines, PORT, EPRT and REST
+// arguments, addresses of both families, Telnet controls and ASCII line ends.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -13,13 +14,19 @@
 #include "DataConnection/DataConnection.h"
 #include "platform/Address.h"
 
+namespace {
+
+NetAddress Parsed(const char* text, uint16_t port = 0) {
+    NetAddress address;
+    EXPECT_TRUE(ParseAddress(text, &address)) << text;
+    address.Port = port;
+    return address;
+}
+
+}  // namespace
+
 TEST(ParseCommandLine, CutsKeywordAndArgument) {
-    struct Case {
-        std::string Line;
-        const char* Keyword;
-        std::string Argument;
-    };
-    const Case cases[] = {
+    const std::tuple<std::string, const char*, std::string> cases[] = {
         {"user anonymous", "USER", "anonymous"}, {"NOOP", "NOOP", ""}, {"TYPE", "TYPE", ""}, {"TYPE ", "TYPE", ""},
         {"TYPE I ", "TYPE", "I "}, {"CWD  pub", "CWD", " pub"},  // blanks after the delimiter are the argument's
         {"type A\rrest", "TYPE", "A"},                          // the argument ends at a carriage return
@@ -27,82 +34,55 @@ TEST(ParseCommandLine, CutsKeywordAndArgument) {
         {"PWD\tx", "PWD\tX", ""},                               // a tab belongs to the keyword
         {" NOOP", "", "NOOP"}, {"", "", ""}, {"\r", "", ""},
         {"abcdefghijklmnopqrst x", "ABCDEFGHIJKLMNO", "x"},      // 15 characters kept
-        {"RETR \xc3\xa9t\xc3\xa9.txt", "RETR", "\xc3\xa9t\xc3\xa9.txt"},
-    };
-    for (const Case& c : cases) {
-        CommandLine parsed = ParseCommandLine(c.Line);
-        EXPECT_STREQ(parsed.Keyword, c.Keyword) << c.Line;
-        EXPECT_EQ(parsed.Argument, c.Argument) << c.Line;
+        {"RETR \xc3\xa9t\xc3\xa9.txt", "RETR", "\xc3\xa9t\xc3\xa9.txt"}};
+    for (const auto& [line, keyword, argument] : cases) {
+        CommandLine parsed = ParseCommandLine(line);
+        EXPECT_EQ(std::string(parsed.Keyword) + "|" + std::string(parsed.Argument), keyword + ("|" + argument)) << line;
     }
 }
 
 TEST(PortArgument, AcceptsSixNumbersFrom0To255Only) {
-    struct Case {
-        const char* Argument;
-        bool Valid;
-        uint8_t First, Fifth, Sixth;
-    };
-    const Case cases[] = {
-        {"192,168,1,20,0,21", true, 192, 0, 21}, {" 127, 0, 0, 1, 4, 1 ", true, 127, 4, 1},
-        {"+127,0,0,1,+4,+1", true, 127, 4, 1}, {"0127,0,0,1,4,1", true, 127, 4, 1}, {"-0,0,0,1,4,1", true, 0, 4, 1},
-        {"", false, 0, 0, 0}, {"1,2,3,4,5", false, 0, 0, 0}, {"1,2,3,4,5,6,7", false, 0, 0, 0},
-        {"1,2,3,4,256,1", false, 0, 0, 0}, {"1,2,3,4,5,-6", false, 0, 0, 0}, {"a,b,c,d,e,f", false, 0, 0, 0},
-        {"1,2,3,4,5,6x", false, 0, 0, 0}, {"1,,3,4,5,6", false, 0, 0, 0}, {"1000,2,3,4,5,6", false, 0, 0, 0},
-        {"99999999999999999999,2,3,4,5,6", false, 0, 0, 0}, {"1 ,2,3,4,5,6", false, 0, 0, 0},
-        {"+,2,3,4,5,6", false, 0, 0, 0}, {"++1,2,3,4,5,6", false, 0, 0, 0},
-    };
-    for (const Case& c : cases) {
+    const std::pair<const char*, std::vector<int>> valid[] = {
+        {"192,168,1,20,0,21", {192, 168, 1, 20, 0, 21}}, {" 127, 0, 0, 1, 4, 1 ", {127, 0, 0, 1, 4, 1}},
+        {"+127,0,0,1,+4,+1", {127, 0, 0, 1, 4, 1}}, {"0127,0,0,1,4,1", {127, 0, 0, 1, 4, 1}}, {"-0,0,0,1,4,1", {0, 0, 0, 1, 4, 1}}};
+    for (const auto& [argument, expected] : valid) {
         uint8_t n[6] = {};
-        ASSERT_EQ(ParsePortArgument(c.Argument, n), c.Valid) << c.Argument;
-        if (!c.Valid) continue;
-        EXPECT_EQ(n[0], c.First) << c.Argument;
-        EXPECT_EQ(n[4], c.Fifth) << c.Argument;
-        EXPECT_EQ(n[5], c.Sixth) << c.Argument;
+        ASSERT_TRUE(ParsePortArgument(argument, n)) << argument;
+        EXPECT_EQ(std::vector<int>(n, n + 6), expected) << argument;
+    }
+    for (const char* argument : {"", "1,2,3,4,5", "1,2,3,4,5,6,7", "1,2,3,4,256,1", "1,2,3,4,5,-6", "a,b,c,d,e,f", "1,2,3,4,5,6x",
+                                 "1,,3,4,5,6", "1000,2,3,4,5,6", "99999999999999999999,2,3,4,5,6", "1 ,2,3,4,5,6",
+                                 "+,2,3,4,5,6", "++1,2,3,4,5,6"}) {
+        uint8_t n[6];
+        EXPECT_FALSE(ParsePortArgument(argument, n)) << argument;
     }
 }
 
-TEST(Address, ParsesAndFormatsBothFamilies) {
-    struct Case {
-        const char* Text;
-        AddressFamily Family;
-        const char* Formatted;
-    };
-    const AddressFamily none = AddressFamily::None, v4 = AddressFamily::IPv4, v6 = AddressFamily::IPv6;
-    const Case cases[] = {
-        {"127.0.0.1", v4, "127.0.0.1"}, {"0.0.0.0", v4, "0.0.0.0"}, {"::1", v6, "::1"},
-        {"2001:DB8:0:0:0:0:0:1", v6, "2001:db8::1"}, {"::ffff:10.0.0.1", v6, "::ffff:10.0.0.1"},
-        {"256.0.0.1", none, ""}, {"127.0.0", none, ""}, {"[::1]", none, ""}, {"::1%lo", none, ""}, {"", none, ""},
-    };
-    for (const Case& c : cases) {
+TEST(Address, ParsesFormatsAndComparesBothFamilies) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"127.0.0.1", "127.0.0.1"}, {"0.0.0.0", "0.0.0.0"}, {"::1", "::1"}, {"2001:DB8:0:0:0:0:0:1", "2001:db8::1"},
+        {"::ffff:10.0.0.1", "::ffff:10.0.0.1"}, {"256.0.0.1", nullptr}, {"127.0.0", nullptr}, {"[::1]", nullptr},
+        {"::1%lo", nullptr}, {"", nullptr}};
+    for (auto [text, formatted] : cases) {
         NetAddress address;
-        bool parsed = ParseAddress(c.Text, &address);
-        EXPECT_EQ(parsed, c.Family != AddressFamily::None) << c.Text;
-        if (!parsed) continue;
-        EXPECT_EQ(address.Family, c.Family) << c.Text;
-        char text[64];
-        FormatAddress(address, text, sizeof text);
-        EXPECT_STREQ(text, c.Formatted) << c.Text;
+        char back[64] = "";
+        ASSERT_EQ(ParseAddress(text, &address), formatted != nullptr) << text;
+        if (formatted == nullptr) continue;
+        FormatAddress(address, back, sizeof back);
+        EXPECT_EQ(std::string(back) + (address.IsIPv4() ? " v4" : " v6"), formatted + std::string(strchr(text, ':') ? " v6" : " v4"));
     }
     char cut[5];
     EXPECT_EQ(FormatAddress(IPv4Address(192, 168, 1, 20), cut, sizeof cut), 4u);
     EXPECT_STREQ(cut, "192.");
-}
-
-TEST(Address, SameHostSeesThroughIPv4MappedAddresses) {
-    auto parse = [](const char* text, uint16_t port = 0) {
-        NetAddress address;
-        EXPECT_TRUE(ParseAddress(text, &address)) << text;
-        address.Port = port;  // ports aside
-        return address;
-    };
+    // The same host, ports aside, seen through IPv4-mapped addresses.
     const std::tuple<const char*, const char*, bool> pairs[] = {
         {"10.0.0.1", "::ffff:10.0.0.1", true}, {"::ffff:10.0.0.1", "10.0.0.1", true}, {"2001:db8::1", "2001:db8:0::1", true},
         {"10.0.0.1", "10.0.0.2", false}, {"10.0.0.1", "::ffff:10.0.0.2", false}, {"10.0.0.1", "2001:db8::1", false}};
-    for (auto [a, b, same] : pairs) EXPECT_EQ(SameHost(parse(a), parse(b, 2121)), same) << a << " " << b;
+    for (auto [a, b, same] : pairs) EXPECT_EQ(SameHost(Parsed(a), Parsed(b, 2121)), same) << a << " " << b;
     EXPECT_FALSE(SameHost(NetAddress{}, NetAddress{}));
-    NetAddress plain = Unmapped(parse("::ffff:10.0.0.1"));
+    NetAddress plain = Unmapped(Parsed("::ffff:10.0.0.1"));
     EXPECT_TRUE(plain.IsIPv4() && plain.Bytes[3] == 1);
-    EXPECT_TRUE(Unmapped(parse("2001:db8::1")).IsIPv6());
+    EXPECT_TRUE(Unmapped(Parsed("2001:db8::1")).IsIPv6());
 }
 
 TEST(StripTelnet, DropsCommandSequencesAcrossReceives) {
@@ -111,8 +91,7 @@ TEST(StripTelnet, DropsCommandSequencesAcrossReceives) {
         {{"A\xff\xff" "B"}, "A\xff" "B"},                          // an escaped 0xFF
         {{"A\xff", "\xfb\x01" "B"}, "AB"},                         // WILL ECHO, split over two receives
         {{"A\xff\xfa\x18\x01\xff", "\xf0" "B"}, "AB"},             // a subnegotiation up to IAC SE
-        {{"\xff", "\xff", "\xff\xf4X"}, "\xffX"},
-    };
+        {{"\xff", "\xff", "\xff\xf4X"}, "\xffX"}};
     for (const auto& [pieces, expected] : cases) {
         TelnetState state = TelnetState::Data;
         std::string kept;
@@ -126,45 +105,30 @@ TEST(RestAndEprtArguments, AreReadStrictly) {
     EXPECT_TRUE(ParseRestOffset("5368709121", &offset));
     EXPECT_EQ(offset, 5368709121LL);
     for (const char* bad : {"", "-1", "+1", "12x", " 1", "99999999999999999999"}) EXPECT_FALSE(ParseRestOffset(bad, &offset)) << bad;
-
+    const EprtStatus ok = EprtStatus::Ok, bad = EprtStatus::Malformed;
     const std::pair<const char*, EprtStatus> cases[] = {
-        {"|1|127.0.0.1|6000|", EprtStatus::Ok}, {"!2!::1!65535!", EprtStatus::Ok}, {"|3|x|1|", EprtStatus::UnknownFamily},
-        {"|1|::1|6000|", EprtStatus::Malformed}, {"|2|127.0.0.1|6000|", EprtStatus::Malformed},
-        {"|1|127.0.0.1|0|", EprtStatus::Malformed}, {"|1|127.0.0.1|65536|", EprtStatus::Malformed},
-        {"|1|127.0.0.1|60x|", EprtStatus::Malformed}, {"|1|127.0.0.1|6000", EprtStatus::Malformed},
-        {"|1|127.0.0.1|6000|x", EprtStatus::Malformed}, {"", EprtStatus::Malformed}, {" 1 127.0.0.1 6000 ", EprtStatus::Malformed},
-    };
-    for (auto [argument, status] : cases) {
-        NetAddress target;
-        EXPECT_EQ(ParseEprtArgument(argument, &target), status) << argument;
-    }
+        {"|1|127.0.0.1|6000|", ok}, {"!2!::1!65535!", ok}, {"|3|x|1|", EprtStatus::UnknownFamily}, {"|1|::1|6000|", bad},
+        {"|2|127.0.0.1|6000|", bad}, {"|1|127.0.0.1|0|", bad}, {"|1|127.0.0.1|65536|", bad}, {"|1|127.0.0.1|60x|", bad},
+        {"|1|127.0.0.1|6000", bad}, {"|1|127.0.0.1|6000|x", bad}, {"", bad}, {" 1 127.0.0.1 6000 ", bad}};
     NetAddress target;
-    ASSERT_EQ(ParseEprtArgument("|2|::1|2121|", &target), EprtStatus::Ok);
-    EXPECT_TRUE(target.IsIPv6());
-    EXPECT_EQ(target.Port, 2121);
+    for (auto [argument, status] : cases) EXPECT_EQ(ParseEprtArgument(argument, &target), status) << argument;
+    ASSERT_EQ(ParseEprtArgument("|2|::1|2121|", &target), ok);
+    EXPECT_TRUE(target.IsIPv6() && target.Port == 2121);
 }
 
 TEST(AsciiMode, ConvertsLineEndsPieceByPiece) {
-    auto toNetwork = [](std::vector<std::string> pieces) {
-        bool lastWasCr = false;
+    auto convert = [](std::vector<std::string> pieces, bool toNetwork) {
+        bool carried = false;  // a CR at the end of the last piece
         std::string out;
         for (const std::string& piece : pieces) {
-            std::string converted(2 * piece.size(), '\0');
-            out += converted.substr(0, ToNetworkAscii(piece.data(), piece.size(), converted.data(), &lastWasCr));
+            std::string converted(2 * piece.size() + 1, '\0');
+            out += converted.substr(0, toNetwork ? ToNetworkAscii(piece.data(), piece.size(), converted.data(), &carried)
+                                                 : FromNetworkAscii(piece.data(), piece.size(), converted.data(), &carried));
         }
-        return out;
+        return carried && !toNetwork ? out + "\r" : out;
     };
-    auto fromNetwork = [](std::vector<std::string> pieces) {
-        bool pendingCr = false;
-        std::string out;
-        for (const std::string& piece : pieces) {
-            std::string converted(piece.size() + 1, '\0');
-            out += converted.substr(0, FromNetworkAscii(piece.data(), piece.size(), converted.data(), &pendingCr));
-        }
-        return pendingCr ? out + "\r" : out;
-    };
-    EXPECT_EQ(toNetwork({"a\nb\r\nc\n"}), "a\r\nb\r\nc\r\n");
-    EXPECT_EQ(toNetwork({"a\r", "\nb", "\n"}), "a\r\nb\r\n");  // a CR LF split over pieces stays as it is
-    EXPECT_EQ(fromNetwork({"a\r\nb\rc\r\n"}), "a\nb\rc\n");
-    EXPECT_EQ(fromNetwork({"a\r", "\nb\r", "x", "\r"}), "a\nb\rx\r");
+    EXPECT_EQ(convert({"a\nb\r\nc\n"}, true), "a\r\nb\r\nc\r\n");
+    EXPECT_EQ(convert({"a\r", "\nb", "\n"}, true), "a\r\nb\r\n");  // a CR LF split over pieces stays as it is
+    EXPECT_EQ(convert({"a\r\nb\rc\r\n"}, false), "a\nb\rc\n");
+    EXPECT_EQ(convert({"a\r", "\nb\r", "x", "\r"}, false), "a\nb\rx\r");
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <tuple>
 
 #include "FileSystem/Listing.h"
 #include "FileSystem/Paths.h"
@@ -12,99 +13,86 @@
 
 namespace {
 
-std::string Join(const char* root, const char* base, const std::string& relative, size_t size = 1024) {
-    char buffer[1024];
-    if (!JoinBelowRoot(root, base, relative, buffer, size)) return "<refused>";
-    return buffer;
-}
-
-}  // namespace
-
-TEST(JoinBelowRoot, ResolvesDotsAndNeverClimbsAboveTheRoot) {
-    struct Case {
-        const char* Root;
-        const char* Base;
-        std::string Relative;
-        std::string Expected;
-        size_t Size = 1024;
-    };
-    const Case cases[] = {
-        {"R", "", "", "R"}, {"R", "/pub", "a.txt", "R/pub/a.txt"}, {"R", "/pub", "../docs/./d.txt", "R/docs/d.txt"},
-        {"R", "/pub/..", "x", "R/x"}, {"R", "//pub//", "//x//", "R/pub/x"}, {"E:/", "", "pub", "E://pub"},
-        {"E:/", "/pub", "..", "E:/"}, {"R", "", "..", "<refused>"}, {"R", "/pub", "../..", "<refused>"},
-        {"R", "/pub/..", "..", "<refused>"}, {"R", "", "a/../../x", "<refused>"},
-        {"R", "", "...", "R/..."},                // only ".." itself climbs
-        {"../above", "", "x", "../above/x"},      // the root itself is the operator's
-        {"R", "", "abcd", "R/abcd", 7}, {"R", "", "abcde", "<refused>", 7},  // one more than fits
-        {"R", "", std::string(2000, 'x'), "<refused>"},
-        {"R", "", std::string(600, 'x') + "/../" + std::string(600, 'y'), "R/" + std::string(600, 'y')},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(Join(c.Root, c.Base, c.Relative, c.Size), c.Expected) << c.Root << " " << c.Base << " " << c.Relative;
-}
-
-namespace {
-
-// The directories of the tree below root "R" that the walk moves through.
+// The directories of the tree below root "R" that the walks move through.
 bool FakeDirectory(const char* path) {
     static const std::set<std::string> directories = {"R", "R/pub", "R/pub/incoming", "R/docs"};
     return directories.count(path) > 0;
 }
 
-}  // namespace
-
-TEST(ChangeDirectory, WalksLikeAClientExpects) {
-    struct Step {
-        const char* Argument;
-        const char* Current;  // after the step; null when CWD fails
-        const char* Local;
-        const char* Quoted;   // the rewritten argument a failure quotes
-    };
-    const Step walk[] = {
-        {"pub", "/pub", "R/pub", nullptr}, {"incoming", "/pub/incoming", "R/pub/incoming", nullptr},
-        {"/", "/", "R", nullptr}, {"pub/incoming", "/pub/incoming", "R/pub/incoming", nullptr}, {"", "/", "R", nullptr},
-        {"\\pub\\", "/pub", "R/pub", nullptr},
-        {"docs", "/docs", "R/docs", nullptr},  // not in /pub: found below the root
-        {"\\", "/", "R", nullptr}, {"docs/", "/docs", "R/docs", nullptr}, {"/pub", "/pub", "R/pub", nullptr},
-        {"/incoming", nullptr, nullptr, "incoming"},  // a leading "/" looks only below the root
-        {"pub/../docs", "/pub/../docs", "R/pub/../docs", nullptr},  // not below /pub: from the root, as given
-        {"/", "/", "R", nullptr}, {"..", nullptr, nullptr, ".."}, {"/../x", nullptr, nullptr, "../x"},
-        {"\\nowhere\\deep\\", nullptr, nullptr, "nowhere/deep"},
-    };
+DirectoryTexts AtTheRoot() {
     DirectoryTexts at;
     std::strcpy(at.Local, "R");
     std::strcpy(at.Current, "/");
-    for (const Step& step : walk) {
-        char argument[PathSize];
-        std::strcpy(argument, step.Argument);
-        DirectoryTexts to;
-        bool moved = ChangeDirectory("R", at, argument, &to, FakeDirectory);
-        ASSERT_EQ(moved, step.Current != nullptr) << step.Argument;
-        if (!moved) {
-            EXPECT_STREQ(argument, step.Quoted) << step.Argument;
-            continue;
-        }
-        EXPECT_STREQ(to.Current, step.Current) << step.Argument;
-        EXPECT_STREQ(to.Local, step.Local) << step.Argument;
-        at = to;
+    return at;
+}
+
+}  // namespace
+
+TEST(JoinBelowRoot, ResolvesDotsAndNeverClimbsAboveTheRoot) {
+    const std::string refused = "<refused>", longName(600, 'x');
+    // root, current directory, client's name, result, room
+    const std::tuple<const char*, const char*, std::string, std::string, size_t> cases[] = {
+        {"R", "", "", "R", 1024}, {"R", "/pub", "a.txt", "R/pub/a.txt", 1024},
+        {"R", "/pub", "../docs/./d.txt", "R/docs/d.txt", 1024}, {"R", "/pub/..", "x", "R/x", 1024},
+        {"R", "//pub//", "//x//", "R/pub/x", 1024}, {"E:/", "", "pub", "E://pub", 1024}, {"E:/", "/pub", "..", "E:/", 1024},
+        {"R", "", "..", refused, 1024}, {"R", "/pub", "../..", refused, 1024}, {"R", "/pub/..", "..", refused, 1024},
+        {"R", "", "a/../../x", refused, 1024}, {"R", "", "...", "R/...", 1024},  // only ".." itself climbs
+        {"../above", "", "x", "../above/x", 1024},                                // the root itself is the operator's
+        {"R", "", "abcd", "R/abcd", 7}, {"R", "", "abcde", refused, 7},              // one more than fits
+        {"R", "", std::string(2000, 'x'), refused, 1024}, {"R", "", longName + "/../" + longName, "R/" + longName, 1024}};
+    for (const auto& [root, base, relative, expected, size] : cases) {
+        char buffer[1024];
+        EXPECT_EQ(JoinBelowRoot(root, base, relative, buffer, size) ? std::string(buffer) : refused, expected) << relative;
     }
 }
 
-TEST(ChangeDirectory, ANameThatDoesNotFitBelowTheCurrentDirectoryIsTriedFromTheRoot) {
-    DirectoryTexts at;
+TEST(ChangeDirectory, WalksLikeAClientExpects) {
+    // argument; where it leads (null: CWD fails); the rewritten argument a failure quotes
+    const std::tuple<const char*, const char*, const char*> walk[] = {
+        {"pub", "/pub", nullptr}, {"incoming", "/pub/incoming", nullptr}, {"/", "/", nullptr},
+        {"pub/incoming", "/pub/incoming", nullptr}, {"", "/", nullptr}, {"\\pub\\", "/pub", nullptr},
+        {"docs", "/docs", nullptr},  // not in /pub: found below the root
+        {"\\", "/", nullptr}, {"docs/", "/docs", nullptr}, {"/pub", "/pub", nullptr},
+        {"/incoming", nullptr, "incoming"},  // a leading "/" looks only below the root
+        {"pub/../docs", "/pub/../docs", nullptr},  // not below /pub: from the root, as given
+        {"/", "/", nullptr}, {"..", nullptr, ".."}, {"/../x", nullptr, "../x"}, {"\\nowhere\\deep\\", nullptr, "nowhere/deep"}};
+    DirectoryTexts at = AtTheRoot(), to;
+    for (auto [given, current, quoted] : walk) {
+        char argument[PathSize];
+        std::strcpy(argument, given);
+        ASSERT_EQ(ChangeDirectory("R", at, argument, &to, FakeDirectory), current != nullptr) << given;
+        if (current == nullptr) {
+            EXPECT_STREQ(argument, quoted) << given;
+            continue;
+        }
+        EXPECT_EQ(std::string(to.Current) + " " + to.Local, std::string(current) + " R" + (current[1] ? current : ""));
+        at = to;
+    }
+    // A name that does not fit below the current directory is tried from the root.
     std::strcpy(at.Local, ("R/" + std::string(1000, 'd')).c_str());
     std::strcpy(at.Current, ("/" + std::string(1000, 'd')).c_str());
     auto everything = [](const char*) { return true; };
     char argument[PathSize] = "longer-than-what-is-left";
-    DirectoryTexts to;
     ASSERT_TRUE(ChangeDirectory("R", at, argument, &to, everything));
     EXPECT_STREQ(to.Current, "/longer-than-what-is-left");
-    std::string huge(1022, 'h');  // "R/" and this: one more than fits
-    std::strcpy(argument, huge.c_str());
+    std::strcpy(argument, std::string(1022, 'h').c_str());  // "R/" and this: one more than fits
     EXPECT_FALSE(ChangeDirectory("R", at, argument, &to, everything));
 }
 
-TEST(Listing, LinesNeverOverrunTheBuffer) {
+TEST(ChangeDirectoryNormalised, ResolvesDotsNeverAboveTheRootAndLooksOnlyWhereTold) {
+    const std::pair<const char*, const char*> walk[] = {
+        {"..", "/"}, {"pub", "/pub"}, {"docs", nullptr}, {"../docs/.", "/docs"}, {"/pub/incoming", "/pub/incoming"},
+        {"../../../..", "/"}, {"\\pub\\incoming\\..", "/pub"}, {"/", "/"}, {"pub//incoming/", "/pub/incoming"}};
+    DirectoryTexts at = AtTheRoot(), to;
+    for (auto [argument, current] : walk) {
+        ASSERT_EQ(ChangeDirectoryNormalised("R", at, argument, &to, FakeDirectory), current != nullptr) << argument;
+        if (current == nullptr) continue;
+        EXPECT_EQ(std::string(to.Current) + " " + to.Local, std::string(current) + " R" + (current[1] ? current : ""));
+        at = to;
+    }
+}
+
+TEST(Listing, LinesFactsAndDatesNeverOverrunTheBuffer) {
     // The columns, as the file system gives them, are tested end to end.
     char small[100] = "";
     ListingText tight{small, sizeof small};
@@ -114,60 +102,22 @@ TEST(Listing, LinesNeverOverrunTheBuffer) {
     EXPECT_EQ(tight.Used, used);
     EXPECT_EQ(std::strlen(small), used);
 
-    char date[13];
-    FormatListingDate(1703505600, date);  // 25 December 2023, noon UTC
-    EXPECT_STREQ(date, "Dec 25  2023");
-}
-
-TEST(ChangeDirectoryNormalised, ResolvesDotsNeverAboveTheRootAndLooksOnlyWhereTold) {
-    struct Step {
-        const char* Argument;
-        const char* Current;  // null when CWD fails
-    };
-    const Step walk[] = {{"..", "/"}, {"pub", "/pub"}, {"docs", nullptr}, {"../docs/.", "/docs"}, {"/pub/incoming", "/pub/incoming"},
-                         {"../../../..", "/"}, {"\\pub\\incoming\\..", "/pub"}, {"/", "/"}, {"pub//incoming/", "/pub/incoming"}};
-    DirectoryTexts at;
-    std::strcpy(at.Local, "R");
-    std::strcpy(at.Current, "/");
-    for (const Step& step : walk) {
-        DirectoryTexts to;
-        bool moved = ChangeDirectoryNormalised("R", at, step.Argument, &to, FakeDirectory);
-        ASSERT_EQ(moved, step.Current != nullptr) << step.Argument;
-        if (!moved) continue;
-        EXPECT_STREQ(to.Current, step.Current) << step.Argument;
-        EXPECT_EQ(std::string(to.Local), std::string("R") + (std::string(step.Current) == "/" ? "" : step.Current));
-        at = to;
-    }
-}
-
-TEST(Listing, ExtendedLinesAndFacts) {
-    DirectoryEntry file;
-    file.Kind = FileKind::File;
-    file.Permissions = 04755;
-    file.Size = 12;
-    file.LastWrite = 1141732800;
-    file.Links = 2;
-    file.Device = 0x801;
-    file.Inode = 0xabc;
-    file.OwnedByUs = true;
-    char mode[11];
+    DirectoryEntry file{"", false, 1141732800, 12, FileKind::File, 04755, 2, 0x801, 0xabc, true};
+    char mode[11], text[1024] = "";
     FormatMode(file, mode);
     EXPECT_STREQ(mode, "-rwsr-xr-x");
-    char text[1024] = "";
     ListingText listing{text, sizeof text};
-    ListingFormat facts{ListingStyle::Facts, AllFacts, 0};
-    ASSERT_TRUE(BuildUnit(listing, facts, file, "a b"));
-    facts.Facts = FactType | FactModify;
-    ASSERT_TRUE(BuildUnit(listing, facts, file, "x", "cdir"));
-    ListingFormat names{ListingStyle::Names, AllFacts, 0};
-    ASSERT_TRUE(BuildUnit(listing, names, file, "n"));
+    ASSERT_TRUE(BuildUnit(listing, {ListingStyle::Facts, AllFacts, 0}, file, "a b"));
+    ASSERT_TRUE(BuildUnit(listing, {ListingStyle::Facts, FactType | FactModify, 0}, file, "x", "cdir"));
+    ASSERT_TRUE(BuildUnit(listing, {ListingStyle::Names, AllFacts, 0}, file, "n"));
     EXPECT_STREQ(text, "type=file;size=12;modify=20060307120000;perm=adfwr;unique=801gabc; a b\r\n"
                        "type=cdir;modify=20060307120000; x\r\nn\r\n");
 
     char date[13];
+    FormatListingDate(1703505600, date);  // 25 December 2023, noon UTC
+    EXPECT_STREQ(date, "Dec 25  2023");
     FormatLongDate(1141732800, 1141732800 + 3600, date);  // recent: the time of day
-    EXPECT_EQ(std::string(date).substr(0, 7), "Mar  7 ");
-    EXPECT_EQ(std::string(date)[9], ':');
+    EXPECT_EQ(std::string(date).substr(0, 7) + date[9], "Mar  7 :");
     FormatLongDate(1141732800, 1141732800 + 200 * 86400, date);  // older than six months: the year
     EXPECT_STREQ(date, "Mar  7  2006");
 }
@@ -177,13 +127,13 @@ TEST(FactTimes, ParseAndFormatInUtc) {
                                                        {"20000229235959.123", 951868799}, {"21000301000000", 4107542400}};
     for (auto [text, seconds] : cases) {
         time_t moment = -1;
-        ASSERT_TRUE(ParseFactTime(text, &moment)) << text;
-        EXPECT_EQ(moment, seconds) << text;
         char formatted[15];
+        ASSERT_TRUE(ParseFactTime(text, &moment)) << text;
         FormatFactTime(moment, formatted);
-        EXPECT_EQ(std::string(formatted), std::string(text).substr(0, 14));
+        EXPECT_EQ(std::to_string(moment) + " " + formatted, std::to_string(seconds) + " " + std::string(text).substr(0, 14));
     }
-    for (const char* bad : {"", "2006030712000", "20061307120000", "20060230120000", "21000229000000", "2006030712000x", "20060307120000.", "20060307240000"}) {
+    for (const char* bad : {"", "2006030712000", "20061307120000", "20060230120000", "21000229000000", "2006030712000x",
+                            "20060307120000.", "20060307240000"}) {
         time_t moment;
         EXPECT_FALSE(ParseFactTime(bad, &moment)) << bad;
     }

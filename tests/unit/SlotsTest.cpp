@@ -12,27 +12,22 @@
 
 namespace {
 
-class SlotsTest : public ::testing::Test {
-protected:
+// One server, one account and one logged-in connection of generation 7, each counted once.
+struct SlotsTest : ::testing::Test {
     int control[2] = {-1, -1};  // the connection's control socket, and its client
 
     void SetUp() override {
         FTPOK = true;
-        Server[0] = std::make_unique<ServerRecord>();
-        Server[0]->OnlineConnections = 1;
-        ServerCount = 1;
-        User[0] = std::make_unique<UserRecord>();
-        User[0]->OnlineConnections = 1;
-        UserCount = 1;
-        Connection[0] = std::make_unique<ConnectionRecord>();
+        (Server[0] = std::make_unique<ServerRecord>())->OnlineConnections = 1;
+        (User[0] = std::make_unique<UserRecord>())->OnlineConnections = 1;
+        ServerCount = UserCount = ConnectionCount = 1;
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, control), 0);
-        ConnectionRecord& slot = *Connection[0];
+        ConnectionRecord& slot = *(Connection[0] = std::make_unique<ConnectionRecord>());
         slot.InUsed = 0xFF;
         slot.State = StateLoggedIn;
         slot.UserID = 0;
         slot.Generation = 7;
         slot.Socket = control[0];
-        ConnectionCount = 1;
     }
     void TearDown() override {
         close(control[0]);
@@ -51,9 +46,7 @@ TEST_F(SlotsTest, SupervisorDropsAConnectionPastTheLimitOnly) {
     EXPECT_FALSE(NetWaitHangUp(control[0], 0));
 
     ManagerPass();
-    EXPECT_EQ(Connection[0]->InUsed, 0);
-    EXPECT_EQ(Server[0]->OnlineConnections, 0);
-    EXPECT_EQ(User[0]->OnlineConnections, 0);
+    EXPECT_EQ(Connection[0]->InUsed + Server[0]->OnlineConnections + User[0]->OnlineConnections, 0);
     EXPECT_TRUE(NetWaitHangUp(control[0], 0)) << "the owner thread is woken to close its sockets";
 
     ManagerPass();  // a free slot is neither aged nor dropped again
@@ -69,10 +62,8 @@ TEST_F(SlotsTest, QuitCountsOnceAndOnlyForItsGeneration) {
     QuitOwn(0, 7);
     Quit(0, 7);
     Quit(0);
-    EXPECT_EQ(Connection[0]->InUsed, 0);
+    EXPECT_EQ(Connection[0]->InUsed + Server[0]->OnlineConnections + User[0]->OnlineConnections, 0);
     EXPECT_FALSE(NetWaitHangUp(control[0], 0)) << "its own thread closes it, after TLS's alert";
-    EXPECT_EQ(Server[0]->OnlineConnections, 0);
-    EXPECT_EQ(User[0]->OnlineConnections, 0);
 }
 
 TEST_F(SlotsTest, QuitBeforeLoginLeavesTheAccountAlone) {
