@@ -18,7 +18,7 @@ import threading
 import time
 import unittest
 
-from replies import COMPLETE, LOGGED_IN, PORT_OK
+from replies import LOGGED_IN, PORT_OK
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOP = os.path.dirname(os.path.dirname(HERE))
@@ -285,12 +285,16 @@ class Client:
             self.talk([("PORT 127,0,0,1,%d,%d" % divmod(number, 256), PORT_OK)])
         return listener
 
-    def transfer(self, command, upload=None, via="pasv"):
-        # Runs a transfer over a fresh data connection ("pasv", "epsv", "port", or a
-        # socket: a connection or a listener) to its end: (bytes received, reply lines).
+    def begin(self, command, via="pasv"):
+        # Sends a transfer command after setting up its data connection ("pasv", "epsv",
+        # "port", or a socket: a connection or a listener); returns that connection.
         data = getattr(self, via)() if isinstance(via, str) else via
         self.send(command + "\r\n")
-        received = b""
+        return data
+
+    def transfer(self, command, upload=None, via="pasv"):
+        # Runs a transfer to its end: (bytes received, reply lines).
+        data, received = self.begin(command, via), b""
         try:
             if data.getsockopt(socket.SOL_SOCKET, socket.SO_ACCEPTCONN):
                 data = data.accept()[0]
@@ -367,6 +371,15 @@ class ServerTest(unittest.TestCase):
             # Another test took the port between free_port() and the bind: try another.
             self.assertLess(attempt, 2, "no free port")
             srv.stop()
+
+    def assertRefused(self, arguments, fault, whole=True, cwd="/"):
+        # The binary refuses to start: exit 2, nothing on standard output, and
+        # standard error is (or, not whole, starts with) "vostrine: FAULT".
+        done = run(*arguments, cwd=cwd)
+        err = done.stderr.decode()
+        self.assertEqual((done.returncode, done.stdout, err if whole else err[:len(fault) + 10]),
+                         (2, b"", "vostrine: " + fault + ("\n" if whole else "")), arguments)
+        return err
 
     def connect(self, srv, **options):
         client = Client(srv if isinstance(srv, int) else srv.port, **options)

@@ -10,7 +10,6 @@ import re
 import socket
 import ssl
 import time
-import unittest
 
 from harness import ServerTest, certificate, receive_all, reset, user, wait_until
 from replies import COMPLETE, LIST_START, LOGGED_IN, OK, OPENING, WRONG
@@ -24,11 +23,16 @@ def content(path):
 
 
 class Attacks(ServerTest):
+    def setUp(self):
+        self.srv = self.serve(args=EXT, files={"pub/tool": b"\x7fELF", "pub/dir/": None, "ten.bin": b"0123456789",
+                                               "pub/evil\r\n213 End of status.\r\n250 fake": b"x", "pub/plain.txt": b"y"})
+        self.c = self.connect(self.srv).login("alice", "secret")
+
     def test_chmod_sets_only_permission_bits_and_never_the_root(self):
-        srv = self.serve(args=EXT, files={"pub/tool": b"\x7fELF", "pub/dir/": None})
+        srv = self.srv
         special = "550 SITE CHMOD sets only the permission bits (000 to 777)."
         root = "550 SITE CHMOD cannot change the root directory."
-        self.connect(srv).login("alice", "secret").talk(
+        self.c.talk(
             [("SITE CHMOD %s pub/tool" % mode, special) for mode in ("4755", "6755", "2755", "7777")] +
             [("SITE CHMOD 1777 pub/dir", special), ("SITE CHMOD 0000 /", root), ("SITE CHMOD 777 /", root),
              ("SITE CHMOD 700 pub/..", root), ("SITE CHMOD 0750 pub/tool", "200 SITE CHMOD command successful.")])
@@ -72,8 +76,7 @@ class Attacks(ServerTest):
         return {line.rsplit(" ", 1)[-1]: line for line in listed.decode().split("\r\n")[:-1]}
 
     def test_a_name_with_line_ends_forges_no_reply(self):
-        c = self.connect(self.serve(args=EXT, files={"pub/evil\r\n213 End of status.\r\n250 fake": b"x",
-                                                     "pub/plain.txt": b"y"})).login("alice", "secret")
+        c = self.c
         stat = c.cmd("STAT pub")
         self.assertTrue(" plain.txt\r\n" in stat and stat.endswith("\r\n213 End of status.\r\n"), stat)
         c.talk([("NOOP", OK)])  # nothing forged is left to read
@@ -82,8 +85,7 @@ class Attacks(ServerTest):
             self.assertTrue(b"fake" not in listed and b"plain.txt" in listed and replies == LIST_START + COMPLETE)
 
     def test_a_resumed_upload_starts_within_the_file(self):
-        srv = self.serve(args=EXT, files={"ten.bin": b"0123456789"})
-        c = self.connect(srv).login("alice", "secret")
+        srv, c = self.srv, self.c
         for name, offset, reply, expected in (("ten.bin", 1 << 40, "554", b"0123456789"), ("new.bin", 5, "554", None),
                                              ("ten.bin", 10, "226", b"0123456789+")):
             c.talk([("TYPE I", "200 Type set to I"), ("REST %d" % offset, "350 Restarting at %d. Send STORE or "
@@ -190,7 +192,3 @@ class PasswordGuessing(ServerTest):
         guessers[3].talk([("PASS wrong", "421 Too many logins waiting for an answer; try again later.")])
         self.connect(srv, source="127.0.0.2").login("alice", "secret")
         self.assertEqual("".join(c.reply() for c in guessers[:3] for _ in range(2)), WRONG * 6)
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -7,7 +7,6 @@ import ftplib
 import io
 import os
 import random
-import unittest
 
 from harness import CLIENT_WAIT, WAIT, ServerTest, user
 
@@ -150,7 +149,3 @@ class WithExtensions(ClientTest):
         self.assertEqual(ftp.getresp(), "226 ABOR command successful.")
         data.close()
         self.assertTrue(ftp.quit().startswith("221"))
-
-
-if __name__ == "__main__":
-    unittest.main()

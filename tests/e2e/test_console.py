@@ -3,7 +3,6 @@
 
 import re
 import subprocess
-import unittest
 
 from harness import ServerTest, Vostrine, config_text, free_port, server, user
 
@@ -79,7 +78,3 @@ class ConsoleWords(ServerTest):
         srv.process.stdin.close()
         self.assertEqual(srv.finish(), 0)
         self.assertTrue(srv.output().endswith(b"Press Enter to continue . . ."))
-
-
-if __name__ == "__main__":
-    unittest.main()

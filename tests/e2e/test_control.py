@@ -6,7 +6,6 @@ import resource
 import socket
 import threading
 import time
-import unittest
 
 from harness import WAIT, Client, ServerTest, Vostrine, free_port, listening, reset, server, user, wait_until
 from replies import BYE, LOGGED_IN, LOGIN_FIRST, NOT_IMPLEMENTED, OK, SYNTAX, TOO_MANY_USERS
@@ -160,7 +159,3 @@ class DropsAndShutdown(ServerTest):
         self.assertNotIn("InUsed:-1", view)
         self.assertLessEqual(int(view.split("\n")[0].split(":")[1]), 100)
         self.connect(srv).login("alice", "secret").talk([("NOOP", OK)])
-
-
-if __name__ == "__main__":
-    unittest.main()

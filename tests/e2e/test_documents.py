@@ -5,7 +5,6 @@
 
 import os
 import re
-import unittest
 
 from harness import TOP, ServerTest, certificate, run
 
@@ -36,7 +35,3 @@ class Documents(ServerTest):
                     self.assertEqual(c.cmd(keyword).startswith("500 Syntax error"), keyword == "XYZ", keyword)
             for line in c.cmd("FEAT").splitlines()[1:-1]:
                 self.assertTrue(line.split()[0] in keywords + ["TVFS", "UTF8"], line)
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -5,7 +5,6 @@
 
 import os
 import socket
-import unittest
 
 from harness import ServerTest, run, user
 from replies import (ABORTED, BAD_ARGUMENT, BYE, COMPLETE, LIST_START, LOGIN_FIRST, NOT_FOR_PARAMETER, NOT_FOUND, OK,
@@ -161,7 +160,3 @@ class ExtendedTest(ServerTest):
         self.assertEqual(six.transfer("RETR docs/d.txt", via="epsv"), (b"d", OPENING + COMPLETE))  # over ::1
         self.c.talk([("EPSV ALL", "200 EPSV ALL command successful.")] + [(line, "503 EPSV ALL was given: use EPSV.") for
                      line in ("PASV", "PORT 127,0,0,1,4,1", "EPRT |1|127.0.0.1|5000|")])
-
-
-if __name__ == "__main__":
-    unittest.main()

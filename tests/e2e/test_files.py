@@ -2,7 +2,6 @@
 # MKD, RNFR/RNTO, and every attempt to reach above the account's root.
 
 import os
-import unittest
 
 from harness import ServerTest
 from replies import NOT_FOUND, RENAME_FAILED, RENAME_READY
@@ -69,7 +68,3 @@ class FileTest(ServerTest):
         self.assertTrue(os.path.isdir(self.srv.path("new dir")))
         self.srv.put("n" * 255, "x")
         self.c.talk([("CWD /", '250 "/" is current directory.'), ("RNFR " + "n" * 255, RENAME_READY)])
-
-
-if __name__ == "__main__":
-    unittest.main()

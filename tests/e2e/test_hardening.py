@@ -1,11 +1,11 @@
 # What an attacker tries: the operator's links and the root itself, an empty
-# root, slots held without a login or by abandoned transfers, and bytes meant
-# for the operator's terminal. Every mend holds without options too.
+# root, slots held without a login or by abandoned transfers, idle connections
+# and stalled transfers, and bytes meant for the operator's terminal. Every
+# defence holds without options too.
 
 import os
 import socket
 import time
-import unittest
 
 from harness import ServerTest, receive_all, user
 from replies import BYE, CANT_CREATE, COMPLETE, NOT_FOUND, OPENING, RENAME_FAILED, RENAME_READY
@@ -83,6 +83,37 @@ class Slots(ServerTest):
         self.assertEqual((receive_all(data), c.reply() + c.reply() + c.reply()), (b"x" * 100000, OPENING + COMPLETE + BYE))
 
 
+    # The idle supervisor in real time, with a 10-second limit: silent
+    # connections, passive ports nobody connects to and stalled transfers go;
+    # connections that send commands and transfers that move stay.
+    def test_silence_and_stalls_are_dropped_activity_is_not(self):
+        srv = self.serve(args=["--idle-timeout", "10"], users=[user("alice", "secret", max_connections=10)],
+                         files={"big.bin": bytes(48 << 20)})
+        silent = self.connect(srv)
+        waiting = self.connect(srv).login("alice", "secret")
+        waiting.cmd("PASV")
+        waiting.send("RETR big.bin\r\n")  # and never connects
+        stalled = self.connect(srv).login("alice", "secret")
+        self.addCleanup(stalled.pasv().close)
+        stalled.send("RETR big.bin\r\n")  # and never reads
+        talking = self.connect(srv).login("alice", "secret")
+        moving = self.connect(srv).login("alice", "secret")
+        moving_data = moving.pasv()
+        self.addCleanup(moving_data.close)
+        moving.send("RETR big.bin\r\n")
+        started = next_noop = time.monotonic()
+        while time.monotonic() - started < 14:
+            # A slow but steady download: up to 1 MB/s, so that the server's
+            # socket buffer drains, and it moves bytes, well within the limit.
+            self.assertTrue(moving_data.recv(1 << 18))
+            if time.monotonic() >= next_noop:
+                talking.talk([("NOOP", "200 OK")])
+                next_noop += 3
+            time.sleep(0.25)
+        self.assertEqual([c.closed(wait=0.05) for c in (silent, waiting, stalled, talking, moving)], [True] * 3 + [False] * 2)
+        srv.wait_field("server", 0, "OnlineConnections", 2)
+
+
 class Echo(ServerTest):
     def test_client_bytes_reach_the_terminal_escaped(self):
         srv = self.serve()
@@ -92,7 +123,3 @@ class Echo(ServerTest):
         srv.wait_for(b":USER \\x1b]0;owned\\x07caf\xc3\xa9 \\x80\\x7f\r\n")
         self.assertNotIn(b"\x1b", srv.output())
         self.assertIn(b"Password required for \\x1b]0;owned\\x07caf\xc3\xa9 \\x80\\x7f\r\n", srv.output())
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -1,7 +1,6 @@
 # Logging in: the accounts, their passwords and limits, re-login, and the
 # basic commands of a logged-in connection.
 
-import unittest
 
 from harness import ServerTest, user
 from replies import BYE, LOGGED_IN, LOGIN_FIRST, NO_USER, OK, WRONG
@@ -57,7 +56,3 @@ class Login(ServerTest):
         c.talk([("PWD", '257 "/" is current directory.'), ("SYST", "215 Windows_NT"), ("NOOP", OK),
                 ("TYPE A", "200 Type set to A"), ("TYPE I", "200 Type set to I"), ("QUIT", BYE)])
         self.assertTrue(c.closed())
-
-
-if __name__ == "__main__":
-    unittest.main()

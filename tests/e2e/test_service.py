@@ -14,7 +14,7 @@ import unittest
 
 from harness import (BINARY, TOP, WAIT, ServerTest, Vostrine, certificate, pasv_target, reset, run, server, user,
                      wait_until)
-from replies import COMPLETE, LOGGED_IN, LOGIN_FIRST, OK, OPENING, PORT_OK, TOO_MANY_USERS, WRONG
+from replies import COMPLETE, LOGGED_IN, LOGIN_FIRST, OPENING, PORT_OK, TOO_MANY_USERS, WRONG
 
 
 class Options(ServerTest):
@@ -43,21 +43,16 @@ class Options(ServerTest):
         with open(auth + ".1") as old, open(auth) as new:
             self.assertEqual((len(old.readlines()), len(new.readlines())), (1, 1))
 
-    def test_listen_address_idle_timeout_and_connection_table(self):
-        srv = self.serve(args=["--listen", "127.0.0.2", "--idle-timeout", "10", "--max-connections", "10"],
+    def test_listen_address_and_connection_table(self):
+        srv = self.serve(args=["--listen", "127.0.0.2", "--max-connections", "10"],
                          max_connections=20)
         self.assertRaises(OSError, socket.create_connection, ("127.0.0.1", srv.port), timeout=WAIT)
         c = self.connect(srv, host="127.0.0.2").login("alice", "secret")
         address, port = pasv_target(c.cmd("PASV"))
         self.assertEqual(address, [127, 0, 0, 2])
         self.assertRaises(OSError, socket.create_connection, ("127.0.0.1", port), timeout=WAIT)  # on that address only
-        c.close()
-        srv.wait_field("server", 0, "OnlineConnections", 0)
-        clients = [self.connect(srv, host="127.0.0.2") for _ in range(10)]
+        clients = [self.connect(srv, host="127.0.0.2") for _ in range(9)]
         self.assertEqual(self.connect(srv, greet=False, host="127.0.0.2").line(), TOO_MANY_USERS)
-        started = time.monotonic()
-        self.assertTrue(clients[0].closed(wait=WAIT + 15))  # silent: dropped after about 10 s
-        self.assertGreater(time.monotonic() - started, 8)
 
     def test_passive_address_and_ports(self):
         low = 20000 + os.getpid() * 7 % 10000  # below the ephemeral ports other tests take
@@ -74,22 +69,18 @@ class Options(ServerTest):
         self.assertEqual(len(os.listdir("/proc/%d/fd" % srv.process.pid)), fds)  # nothing leaks
 
     def test_passive_address_as_a_host_name(self):
-        done = run("--passive-address", "no-such-host.invalid")
-        self.assertEqual((done.returncode, done.stderr),
-                         (2, b"vostrine: --passive-address no-such-host.invalid: does not resolve to an IPv4 address\n"))
+        self.assertRefused(["--passive-address", "no-such-host.invalid"],
+                           "--passive-address no-such-host.invalid: does not resolve to an IPv4 address")
         srv = self.serve(args=["--passive-address", "localhost"])
         c = self.connect(srv).login("alice", "secret")
-        self.assertEqual(pasv_target(c.cmd("PASV"))[0], [127, 0, 0, 1])
-        srv.process.send_signal(signal.SIGHUP)  # resolves it again, and does not stop the server
-        self.assertEqual(pasv_target(c.cmd("PASV"))[0], [127, 0, 0, 1])
-        c.talk([("NOOP", OK)])
+        for signalled in (False, True):  # SIGHUP resolves it again, and does not stop the server
+            os.kill(srv.process.pid, signal.SIGHUP if signalled else 0)
+            self.assertEqual(pasv_target(c.cmd("PASV"))[0], [127, 0, 0, 1])
 
     @unittest.skipUnless(os.geteuid() == 0, "needs root to change user")
     def test_user_and_group_once_the_port_is_bound(self):
-        for arguments, fault in ((["--user", "no-such-user"], b"--user no-such-user: no such user"),
-                                 (["--user", "nobody", "--group", "no-such-group"], b"--group no-such-group: no such group")):
-            done = run(*arguments)
-            self.assertEqual((done.returncode, done.stderr), (2, b"vostrine: " + fault + b"\n"))
+        self.assertRefused(["--user", "no-such-user"], "--user no-such-user: no such user")
+        self.assertRefused(["--user", "nobody", "--group", "no-such-group"], "--group no-such-group: no such group")
         nobody = pwd.getpwnam("nobody")
         srv = self.serve(args=["--user", "nobody", "--group", "root"],
                          prepare=lambda work: (os.chmod(work, 0o755), os.chmod(os.path.join(work, "root"), 0o777)))
@@ -173,11 +164,8 @@ class Settings(ServerTest):
                             ("extensions = yes\n", ":1: extensions: outside the [vostrine] section"),
                             ("[vostrine]\njust words\n", ":2: not a [section]")):
             path = self.write(text)
-            done = run("--settings", path)
-            self.assertEqual((done.returncode, done.stdout), (2, b""), text)
-            self.assertTrue(done.stderr.decode().startswith("vostrine: %s%s" % (path, fault)), done.stderr)
-        done = run("--settings", "/nonexistent.conf")
-        self.assertEqual((done.returncode, done.stderr), (2, b"vostrine: /nonexistent.conf: No such file or directory\n"))
+            self.assertRefused(["--settings", path], path + fault, whole=False)
+        self.assertRefused(["--settings", "/nonexistent.conf"], "/nonexistent.conf: No such file or directory")
 
 
 class Logs(ServerTest):
@@ -190,21 +178,15 @@ class Logs(ServerTest):
         c = self.connect(srv).login("alice", "secret")
         c.cmd("CWD pub")
         self.assertEqual(len(c.transfer("RETR a.bin")[0]), 5000)
-        data = c.pasv()
-        c.send("RETR /big.bin\r\n")
+        data = c.begin("RETR /big.bin")
         data.recv(65536)
         reset(data)  # broken off
         c.reply(), c.reply()
         srv.stop()
-        with open(xferlog) as f:
-            lines = [line.split() for line in f]
-        self.assertEqual(len(lines), 2)
-        for fields, name, size, status in ((lines[0], "/pub/a.bin", "5000", "c"), (lines[1], "/big.bin", None, "i")):
-            self.assertEqual(len(fields), 18, fields)  # five fields of the date, then thirteen
-            self.assertRegex(" ".join(fields[:5]), r"^\w{3} \w{3} \d+ \d\d:\d\d:\d\d \d{4}$")
-            self.assertGreaterEqual(int(fields[5]), 1)
-            self.assertEqual((fields[6], fields[8], fields[7] if size else None), ("127.0.0.1", name, size))
-            self.assertEqual(fields[9:], ["b", "_", "o", "r", "alice", "ftp", "0", "*", status])
+        with open(xferlog) as f:  # the date, seconds, host, size, name, then nine fields of fixed meaning
+            self.assertRegex(f.read(), r"^\w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4} [1-9]\d* 127\.0\.0\.1 5000 /pub/a\.bin "
+                                       r"b _ o r alice ftp 0 \* c\n\w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4} \d+ "
+                                       r"127\.0\.0\.1 \d+ /big\.bin b _ o r alice ftp 0 \* i\n$")
         with open(auth) as f:
             self.assertRegex(f.read(), r"login failed for user alice from 127\.0\.0\.1 port \d+\n.*"
                                        r"login ok for user alice from 127\.0\.0\.1 port \d+\n$")
@@ -256,9 +238,8 @@ class Install(ServerTest):
             checked = os.path.join(self.scratch(), "vostrine.service")
             with open(checked, "w") as f:
                 f.write(text.replace("/usr/sbin/vostrine", binary))
-            done = subprocess.run(["systemd-analyze", "verify", "--man=no", checked], capture_output=True, text=True,
-                                  timeout=60)
-            self.assertEqual((done.returncode, done.stderr), (0, ""))
+            self.assertEqual(subprocess.run(["systemd-analyze", "verify", "--man=no", checked], capture_output=True,
+                                            text=True, timeout=60).stderr, "")
         else:
             print("systemd-analyze is not installed: the unit's security rating was not checked")
         # The example settings are settings this binary takes (the files they name aside).
@@ -271,7 +252,3 @@ class Install(ServerTest):
         shutil.rmtree(srv.workdir)
         subprocess.run(make + ["uninstall"], check=True, capture_output=True, timeout=60)
         self.assertEqual(os.listdir(stage), [])  # the folders it made are gone too
-
-
-if __name__ == "__main__":
-    unittest.main()

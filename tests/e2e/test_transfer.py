@@ -6,7 +6,6 @@ import random
 import re
 import resource
 import socket
-import unittest
 
 from harness import WAIT, ServerTest, pasv_target, receive_all, reset, user, wait_until
 from replies import (ABORTED, BAD_ARGUMENT, BYE, CANT_CREATE, COMPLETE, LIST_START, NO_DATA, NOT_FOUND, OK, OPENING,
@@ -153,8 +152,7 @@ class BrokenTransfers(TransferTest):
         other.cmd("CWD /")
         per_connection = self.open_fds() - baseline
         self.assertEqual(per_connection, 2)  # an idle connection: its socket and its account's root
-        data = self.c.pasv()  # a download dropped half-way
-        self.c.send("RETR big.bin\r\n")
+        data = self.c.begin("RETR big.bin")  # a download dropped half-way
         self.assertGreater(len(data.recv(65536)), 0)
         reset(data)
         self.assertEqual(self.c.reply() + self.c.reply(), OPENING + ABORTED)
@@ -170,8 +168,7 @@ class BrokenTransfers(TransferTest):
         other.talk([("NOOP", OK)])
         self.assertEqual(self.c.transfer("RETR with blanks.txt")[0], b"12345")
         self.assertEqual(self.open_fds(), baseline + per_connection)  # only the other client's
-        data = self.c.pasv()  # a client that vanishes in the middle of a download
-        self.c.send("RETR big.bin\r\n")
+        data = self.c.begin("RETR big.bin")  # a client that vanishes in the middle of a download
         data.recv(65536)
         reset(self.c.sock)
         reset(data)
@@ -207,7 +204,3 @@ class BrokenTransfers(TransferTest):
         self.assertEqual(self.srv.view("conn").count("\tInUsed:0\n"), 5)
         self.connect(self.srv).login("alice", "secret").talk([("NOOP", OK)])  # still accepting
         self.assertIn("\tInUsed:-1\n", self.srv.view("conn"))
-
-
-if __name__ == "__main__":
-    unittest.main()
