@@ -20,7 +20,8 @@ std::vector<std::string> Values(const std::string& text, int count) {
     std::vector<std::string> values;
     char buffer[ConfigValueSize];
     for (int i = 0; i < count; ++i) {
-        EXPECT_EQ(GetData(file, buffer), static_cast<int>(std::strlen(buffer)));
+        int length = GetData(file, buffer);
+        EXPECT_EQ(length, static_cast<int>(std::strlen(buffer)));
         values.emplace_back(buffer);
     }
     std::fclose(memory);
