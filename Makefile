@@ -22,7 +22,7 @@ build:
 	@cmake --build build -j $(JOBS) --target vostrine
 
 run: build
-	cd demo && ../build/vostrine
+	cd demo && ../build/vostrine --settings vostrine.conf
 
 deps:
 	@tools/ensure-deps

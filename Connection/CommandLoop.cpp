@@ -52,6 +52,52 @@ void ServeCommands(Session& session) {
     }
 }
 
+// The path a command's argument names, where its row says it is.
+std::string_view NamedPath(PathIn where, std::string_view argument) {
+    auto skipWord = [&argument] {
+        size_t blank = argument.find(' ');
+        argument = blank == std::string_view::npos ? std::string_view() : argument.substr(blank + 1);
+    };
+    switch (where) {
+        case PathIn::None: return {};
+        case PathIn::Argument: return argument;
+        case PathIn::AfterOptions:
+            while (!argument.empty() && (argument[0] == ' ' || argument[0] == '-')) {
+                if (argument[0] == '-') skipWord();
+                else argument.remove_prefix(1);
+            }
+            return argument;
+        case PathIn::AfterOneWord: skipWord(); return argument;
+        case PathIn::AfterTwoWords: skipWord(); skipWord(); return argument;
+    }
+    return argument;
+}
+
+// The rights a command needs: its row's, with three that depend on what it
+// is asked: STOR after REST appends, STAT without a path lists nothing, and
+// SITE CHMOD changes modes.
+uint16_t NeededPermissions(const Session& session, const CommandRow& row, std::string_view argument) {
+    if (row.Handler == CommandStor && session.RestartOffset > 0) return PermitAppend;
+    if (row.Handler == CommandStat && argument.empty()) return 0;
+    if (row.Handler == CommandSite && argument.size() >= 6 && IsWord(argument.substr(0, 6), "CHMOD ")) return PermitChmod;
+    return row.Needs;
+}
+
+// SECURITY: an account's settings may withhold commands and names; every
+// command is held to them here, before its handler runs.
+bool Permitted(Session& session, const CommandRow& row, const char* keyword, std::string_view argument) {
+    const AccountPolicy* policy = session.Policy;
+    if (policy == nullptr || session.Record.State.load() == StateLoggedOut) return true;
+    uint16_t missing = NeededPermissions(session, row, argument) & ~policy->Permissions;
+    std::string_view path = NamedPath(row.Path, argument);
+    if (missing == 0 && !(row.Path != PathIn::None && AnyNameMatches(path, policy->Deny))) return true;
+    if (Options.Verbose)
+        ConsolePrintf("Connection %d: account %s may not %s: %s\n", session.Control.Fd(), policy->Name.c_str(), keyword,
+                      missing != 0 ? PermissionName(static_cast<uint16_t>(missing & -missing)) : "a denied name");
+    Reply(session, Replies::PermissionDenied);
+    return false;
+}
+
 }  // namespace
 
 void RunCommandLine(Session& session, std::string_view line) {
@@ -82,7 +128,7 @@ void RunCommandLine(Session& session, std::string_view line) {
         session.Record.TickCount = 0;
     }
     if (row->StubWithoutExtensions && !extended) Reply(session, Replies::NotImplemented);
-    else row->Handler(session, argument);
+    else if (Permitted(session, *row, command.Keyword, argument)) row->Handler(session, argument);
 }
 
 bool HearDuringTransfer(Session& session) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/Accounts.h"
+
 struct Session;
 
 using CommandHandler = void (*)(Session& session, char* argument);
@@ -30,6 +32,15 @@ enum class DuringTransfer : unsigned char {
     AtOnce,   // runs at once, whatever waits (ABOR)
 };
 
+// Where a command's argument names a path, for an account's denied names.
+enum class PathIn : unsigned char {
+    None,
+    Argument,       // the whole argument
+    AfterOptions,   // after leading words such as "-la" (LIST, NLST)
+    AfterOneWord,   // after its first word (MFMT's time)
+    AfterTwoWords,  // after its first two (SITE CHMOD's mode)
+};
+
 struct CommandRow {
     const char* Keyword;
     CommandHandler Handler;
@@ -41,6 +52,8 @@ struct CommandRow {
     bool SecretArgument = false;  // echoed as **** with --hide-passwords
     bool InHelp = true;           // listed by HELP (not the commands refused outright)
     const char* Feature = nullptr;  // its FEAT line (without the leading blank), if it has one
+    uint16_t Needs = 0;             // the permissions an account's settings must give it
+    PathIn Path = PathIn::None;     // where its argument names a path
 };
 
 // The row of an upper-cased keyword; null for anything that is not a command

@@ -36,9 +36,7 @@ void PathStatus(Session& session, const char* argument) {
     char text[ListingSize];
     ListingText listing{text, sizeof text};
     text[0] = '\0';
-    ListingFormat format;
-    format.Style = ListingStyle::Long;
-    format.Now = NowSeconds();
+    ListingFormat format = session.ListingIn(ListingStyle::Long);
     DirectoryReader reader = ListDirectoryBeneath(path.Path);
     if (!reader.IsOpen()) {
         DirectoryEntry entry;
@@ -122,6 +120,13 @@ void CommandStru(Session& session, char* argument) {
     else Reply(session, IsWord(argument, "F") ? Replies::StructureOk : Replies::ParameterNotImplemented);
 }
 
-void CommandAllo(Session& session, char*) { Reply(session, Replies::AlloOk); }
+void CommandAllo(Session& session, char* argument) {
+    // The size announced counts against a quota when the upload begins.
+    std::string_view rest;
+    std::string size(FirstWord(argument, &rest));
+    int64_t bytes = 0;
+    session.Allocated = ParseRestOffset(size.c_str(), &bytes) ? bytes : -1;
+    Reply(session, Replies::AlloOk);
+}
 
 void CommandRefused(Session& session, char*) { Reply(session, Replies::NotImplementedHere); }

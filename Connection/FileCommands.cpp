@@ -63,10 +63,14 @@ void CommandSize(Session& session, char* argument) {
 
 void CommandDele(Session& session, char* argument) {
     ClientPath path(session, argument);
-    if (path.Valid && RemoveFileBeneath(path.Path))
+    DirectoryEntry gone;
+    bool counted = HasQuota(session.Policy) && path.Valid && InfoBeneath(path.Path, &gone);
+    if (path.Valid && RemoveFileBeneath(path.Path)) {
+        if (counted) CountUsage(*session.Policy, -gone.Size, -1);
         ReplyWith(session, Replies::DeletedPrefix, argument, Replies::DeletedSuffix);
-    else
+    } else {
         Reply(session, Replies::FileNotFound);
+    }
 }
 
 void CommandRmd(Session& session, char* argument) {
@@ -80,7 +84,7 @@ void CommandRmd(Session& session, char* argument) {
 
 void CommandMkd(Session& session, char* argument) {
     ClientPath path(session, argument);
-    if (!path.Valid || !CreateDirectoryBeneath(path.Path)) {
+    if (!path.Valid || !CreateDirectoryBeneath(path.Path, DirectoryCreationMode(session.Policy))) {
         Reply(session, Replies::DirectoryCreateFailed);
         return;
     }
@@ -174,9 +178,7 @@ void CommandMlst(Session& session, char* argument) {
     }
     char text[ListingLineLimit + 1024];
     ListingText line{text, sizeof text};
-    ListingFormat format;
-    format.Style = ListingStyle::Facts;
-    format.Facts = session.Facts;
+    ListingFormat format = session.ListingIn(ListingStyle::Facts);
     text[0] = ' ';  // the entry's line begins with a blank
     line.Used = 1;
     if (!BuildUnit(line, format, entry, name, argument[0] == '\0' ? "cdir" : nullptr)) {
@@ -188,12 +190,39 @@ void CommandMlst(Session& session, char* argument) {
     Reply(session, Replies::MlstEnd);
 }
 
+namespace {
+
+// SITE QUOTA: the account's usage and its limits.
+void SiteQuota(Session& session) {
+    AccountPolicy* policy = session.Policy;
+    if (!HasQuota(policy)) {
+        Reply(session, Replies::NoQuota);
+        return;
+    }
+    auto limit = [](int64_t value) { return value > 0 ? std::to_string(value) : std::string("unlimited"); };
+    long long bytes, files;
+    {
+        std::lock_guard<std::mutex> hold(policy->UsageLock);
+        bytes = policy->UsedBytes, files = policy->UsedFiles;
+    }
+    char reply[160];
+    int length = std::snprintf(reply, sizeof reply, Replies::QuotaFormat, bytes, limit(policy->QuotaBytes).c_str(), files,
+                               limit(policy->QuotaFiles).c_str());
+    Reply(session, std::string_view(reply, static_cast<size_t>(length)));
+}
+
+}  // namespace
+
 void CommandSite(Session& session, char* argument) {
     std::string_view text = argument;
     size_t blank = text.find(' ');
     std::string_view word = text.substr(0, blank);
     if (word.empty()) {
         Reply(session, Replies::ArgumentSyntax);
+        return;
+    }
+    if (IsWord(word, "QUOTA")) {
+        SiteQuota(session);
         return;
     }
     if (word != "CHMOD" && word != "chmod") {

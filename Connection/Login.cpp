@@ -8,11 +8,13 @@
 #include "Connection/Commands.h"
 #include "Connection/Replies.h"
 #include "Connection/Session.h"
+#include "core/Accounts.h"
 #include "core/LogFiles.h"
 #include "core/LoginGuard.h"
 #include "core/Options.h"
 #include "core/Records.h"
 #include "core/Slots.h"
+#include "platform/Crypt.h"
 #include "platform/Net.h"
 
 namespace {
@@ -99,6 +101,7 @@ void CommandUser(Session& session, char* argument) {
         LogOutLocked(session.Record);
         session.Record.UserID = GetUserByName(argument);
     }
+    session.Policy = nullptr;
     std::snprintf(session.UserName, sizeof session.UserName, "%s", argument);
     ReplyWith(session, Replies::PasswordRequiredPrefix, argument, Replies::PasswordRequiredSuffix);
 }
@@ -112,8 +115,14 @@ void CommandPass(Session& session, char* argument) {
         return;
     }
     const UserRecord& user = *User[userIndex];
-    // SECURITY: a disabled account never logs in, whatever its password.
-    bool passwordOk = user.PassWord[0] == '\0' || std::strcmp(user.PassWord, argument) == 0;
+    AccountPolicy* policy = PolicyOf(userIndex);
+    // SECURITY: a disabled account never logs in, whatever its password. A
+    // hash from the settings replaces ./config's password, which is then not
+    // used; it is checked here, on this connection's thread, and a wrong
+    // password waits out the same pause.
+    bool passwordOk = policy != nullptr && !policy->PasswordHash.empty()
+                          ? PasswordMatches(argument, policy->PasswordHash)
+                          : user.PassWord[0] == '\0' || std::strcmp(user.PassWord, argument) == 0;
     if (user.Enabled == 0 || !passwordOk) {
         RefuseLogin(session, Replies::WrongPassword);
         return;
@@ -144,7 +153,11 @@ void CommandPass(Session& session, char* argument) {
         }
     }
     LogAttempt(session, outcome == Replies::LoggedIn);
-    if (outcome == Replies::LoggedIn) record.TickCount = 0;  // the first command that counts as activity
+    if (outcome == Replies::LoggedIn) {
+        record.TickCount = 0;  // the first command that counts as activity
+        session.Policy = policy;
+        if (policy != nullptr) MeasureUsage(*policy, session.Root);
+    }
     Reply(session, outcome);
 }
 

@@ -40,6 +40,12 @@ constexpr Text GoodByePrefix = "221 ", GoodByeSuffix = "\r\n";
 constexpr Text DirectoryChangedPrefix = "250 \"", DirectoryChangedSuffix = "\" is current directory.\r\n";
 constexpr Text CwdFailedPrefix = "550 CWD failed. \"", CwdFailedSuffix = "\": directory not found.\r\n";
 
+// An account's settings
+constexpr Text PermissionDenied = "550 Permission denied.\r\n";
+constexpr Text QuotaExceeded = "552 Quota exceeded.\r\n";
+constexpr const char* QuotaFormat = "200 Quota: %lld of %s bytes, %lld of %s files used.\r\n";
+constexpr Text NoQuota = "200 No quota for this account.\r\n";
+
 // File management
 constexpr const char* SizeFormat = "213 %" PRId64 "\r\n";
 constexpr Text SizeNotFound = "550 File not found\r\n";

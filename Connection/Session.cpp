@@ -86,3 +86,16 @@ ClientPath::ClientPath(Session& session, const char* argument)
     : Built(BuildLocalPath(session.Root, session.Record.LocalDirectory, argument, Text, sizeof Text)),
       Path{Built ? session.RootDirectory() : -1, Built ? BelowRootText(Text, session.Root) : ""},
       Valid(Built && Path.Root >= 0) {}
+
+ListingFormat Session::ListingIn(ListingStyle style) const {
+    ListingFormat format;
+    format.Style = style;
+    format.Facts = Facts;
+    format.Now = NowSeconds();
+    if (Policy != nullptr) {
+        format.Permitted = Policy->Permissions;
+        format.Omitted[0] = &Policy->Hide;
+        format.Omitted[1] = &Policy->Deny;
+    }
+    return format;
+}

@@ -3,6 +3,7 @@
 // another thread: what others see of a connection is in its ConnectionRecord.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -60,6 +61,9 @@ struct Session {
     bool ControlEnded = false;  // the client closed its side of the control connection
     bool ControlFull = false;   // no room left for what the client sends during this transfer
     int64_t DataDeadline = 0;   // while the data connection is being made: when to give up
+    uint64_t Rate = 0;          // the account's rate for this transfer, bytes per second (0: none)
+    AccountPolicy* Charged = nullptr;  // the account whose quota this upload's bytes count against
+    int64_t ChargedBytes = 0;          // what they have counted so far
 
     // The control connection's local address, learnt at its first PORT or
     // PASV (the client's is Client, known from the start).
@@ -67,6 +71,8 @@ struct Session {
     NetAddress LocalAddress;
 
     const char* Root = "";  // the account's root, set at login
+    AccountPolicy* Policy = nullptr;  // its settings, set at login; null: every right
+    int64_t Allocated = -1;  // the size ALLO announced for the next upload; -1: none
     Descriptor RootFd;      // its directory, opened by the first command that needs it
     char UserName[64] = {};  // as USER named it, for the login log
     int LoginFailures = 0;   // wrong names or passwords on this connection
@@ -91,10 +97,19 @@ struct Session {
         if (!RootFd.IsOpen()) RootFd = RootOpen(Root);
         return RootFd.Get();
     }
+    // How this connection's listings look: the style, the MLST facts chosen,
+    // the account's rights in the perm fact, its hidden and denied names left out.
+    ListingFormat ListingIn(ListingStyle style) const;
     // Sets the account's root at a login.
     void SetRoot(const char* root) {
         Root = root;
         RootFd.Reset();
+    }
+    // The most a transfer step moves at once: under a rate, an eighth of a
+    // second's worth (at least 16 KiB), so that bursts stay short.
+    size_t Piece(size_t wanted) const {
+        size_t most = Rate == 0 ? wanted : static_cast<size_t>(std::max<uint64_t>(16384, Rate / 8));
+        return std::min(wanted, most);
     }
     // Whether a transfer listens to the control connection for commands:
     // while there is room for them, and until the client closed its side.

@@ -76,14 +76,6 @@ bool SendListingOf(Session& session, const ClientPath& path, const char* name, c
     return true;
 }
 
-ListingFormat FormatFor(const Session& session, ListingStyle style) {
-    ListingFormat format;
-    format.Style = style;
-    format.Facts = session.Facts;
-    format.Now = NowSeconds();
-    return format;
-}
-
 // Each transfer below sends its preliminary reply itself and returns the
 // final one, which its command sends once the data connection is closed.
 
@@ -102,7 +94,7 @@ Replies::Text List(Session& session, const char* argument, ListingStyle style) {
     Reply(session, Replies::ListStarting);
     if (Replies::Text failed = OpenDataConnection(session); !failed.empty()) return failed;
     if (Replies::Text failed = ProtectDataConnection(session); !failed.empty()) return failed;
-    if (!SendListingOf(session, path, name, FormatFor(session, style))) return Replies::TransferAborted;
+    if (!SendListingOf(session, path, name, session.ListingIn(style))) return Replies::TransferAborted;
     session.Data.EndReading();
     return Replies::TransferComplete;
 }
@@ -122,6 +114,7 @@ Replies::Text Retrieve(Session& session, const char* argument) {
     Reply(session, ascii ? Replies::OpeningAscii : Replies::OpeningBinary);
     if (!file.IsOpen()) return Replies::CantOpenFile;  // a directory, or unreadable
     if (Replies::Text failed = ProtectDataConnection(session); !failed.empty()) return failed;
+    if (session.Policy != nullptr) session.Rate = session.Policy->DownloadRate;
     TransferStarted(session);
     Replies::Text outcome = SendFile(session, file.Get(), offset, size, ascii);
     if (outcome == Replies::TransferComplete) session.Data.EndReading();
@@ -133,16 +126,22 @@ enum class StoreMode { Replace, Append };
 Replies::Text Store(Session& session, const char* argument, StoreMode mode) {
     TransferScope scope(session);
     int64_t offset = mode == StoreMode::Append ? 0 : session.RestartOffset;
-    if (Replies::Text failed = OpenDataConnection(session); !failed.empty()) return failed;
     ClientPath path(session, argument);
+    DirectoryEntry existing;
+    bool found = path.Valid && InfoBeneath(path.Path, &existing);
+    bool exists = found && !existing.IsDirectory;
+    int64_t before = exists ? existing.Size : 0;
+    bool replaces = mode == StoreMode::Replace && offset == 0;
+    AccountPolicy* quota = HasQuota(session.Policy) ? session.Policy : nullptr;
+    // An upload whose size ALLO announced, or a new file past the count, that
+    // cannot fit is refused before anything moves.
+    int64_t announced = std::max<int64_t>(session.Allocated, 0) - (replaces ? before : 0);
+    if (quota != nullptr && !QuotaAllows(*quota, announced, exists ? 0 : 1)) return Replies::QuotaExceeded;
+    if (Replies::Text failed = OpenDataConnection(session); !failed.empty()) return failed;
     if (!path.Built) return Replies::CantCreateFile;
-    if (offset > 0) {
-        // SECURITY: a resumed upload continues the file; an offset past its
-        // end would make a sparse file of any size, holes the disk may not hold.
-        DirectoryEntry existing;
-        int64_t size = path.Valid && InfoBeneath(path.Path, &existing) ? existing.Size : 0;
-        if (offset > size) return Replies::RestBeyondEnd;
-    }
+    // SECURITY: a resumed upload continues the file; an offset past its
+    // end would make a sparse file of any size, holes the disk may not hold.
+    if (offset > (found ? existing.Size : 0)) return Replies::RestBeyondEnd;
     bool ascii = session.Type == TransferType::Ascii;
     TransferState receiving(session.Record, StateReceiving);
     Reply(session, ascii ? Replies::OpeningAscii : Replies::OpeningBinary);
@@ -150,15 +149,35 @@ Replies::Text Store(Session& session, const char* argument, StoreMode mode) {
     // client's: a refused one must not have emptied it.
     if (Replies::Text failed = ProtectDataConnection(session); !failed.empty()) return failed;
     // REST keeps the bytes before its offset; APPE keeps the whole file.
+    unsigned created = FileCreationMode(session.Policy);
     Descriptor file = !path.Valid                ? Descriptor()
-                      : mode == StoreMode::Append ? OpenWriteBeneath(path.Path, -1)
-                      : offset > 0                ? OpenWriteBeneath(path.Path, offset)
-                                                  : CreateBeneath(path.Path);
+                      : mode == StoreMode::Append ? OpenWriteBeneath(path.Path, -1, created)
+                      : offset > 0                ? OpenWriteBeneath(path.Path, offset, created)
+                                                  : CreateBeneath(path.Path, created);
     if (!file.IsOpen()) return Replies::CantCreateFile;
+    int64_t startedAt = FilePosition(file.Get());
+    if (quota != nullptr) {
+        // What the upload replaces stops counting now; its bytes count as they come.
+        CountUsage(*quota, replaces ? -before : 0, exists ? 0 : 1);
+        session.Charged = quota;
+    }
+    if (session.Policy != nullptr) session.Rate = session.Policy->UploadRate;
     TransferStarted(session);
     Replies::Text outcome = ReceiveFile(session, file.Get(), ascii);
+    session.Charged = nullptr;
+    // An upload the quota stopped leaves nothing of itself: a file it made
+    // or replaced goes, one it continued is cut back to where it began.
+    if (outcome == Replies::QuotaExceeded && (replaces || !exists)) RemoveFileBeneath(path.Path);
+    else if (outcome == Replies::QuotaExceeded) FileTruncate(file.Get(), startedAt);
     // What follows the received bytes of a resumed upload is cut off, however it ended.
-    if (offset > 0) FileTruncate(file.Get(), FilePosition(file.Get()));
+    else if (offset > 0) FileTruncate(file.Get(), FilePosition(file.Get()));
+    if (quota != nullptr) {
+        // The count follows the file as it now is (TYPE A changes line ends).
+        DirectoryEntry now;
+        bool kept = ExistsBeneath(path.Path) && DescribeOpen(file.Get(), &now);
+        int64_t counted = (replaces ? -before : 0) + session.ChargedBytes;
+        CountUsage(*quota, (kept ? now.Size : 0) - before - counted, kept ? 0 : -1);
+    }
     return outcome;
 }
 
@@ -172,7 +191,8 @@ void LogFileTransfer(Session& session, const char* argument, bool outgoing, bool
     if (!NormaliseClientPath(session.Record.CurrentDirectory, argument, path, sizeof path)) return;
     int user = session.Record.UserID.load();
     LogTransfer({std::max<int64_t>(1, (elapsed + 500) / 1000), ClientAddressText(session).Text, session.Moved, path,
-                 session.Type == TransferType::Ascii, outgoing, user >= 0 ? User[user]->Name : "", complete});
+                 session.Type == TransferType::Ascii, outgoing, user >= 0 ? User[user]->Name : "", complete,
+                 user >= 0 && std::strcmp(User[user]->Name, "anonymous") == 0});
 }
 
 // The data connection and the file are closed before the final reply,

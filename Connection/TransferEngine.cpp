@@ -30,6 +30,28 @@ void Progress(Session& session, size_t count) {
 // After a wait was interrupted by the control connection: true to go on.
 bool GoOn(Session& session) { return HearDuringTransfer(session); }
 
+// An upload's bytes count against its account's quota as they arrive;
+// false once they pass it.
+bool WithinQuota(Session& session, size_t count) {
+    if (session.Charged == nullptr) return true;
+    session.ChargedBytes += static_cast<int64_t>(count);
+    CountUsage(*session.Charged, static_cast<int64_t>(count), 0);
+    return QuotaAllows(*session.Charged, 0, 0);
+}
+
+// A transfer under a rate that is ahead of it waits, hearing the control
+// connection meanwhile, until the bytes moved are due: a token bucket whose
+// bursts are one step (Session::Piece). Ok when the loop may go on.
+NetStatus KeepToRate(Session& session) {
+    if (session.Rate == 0 || session.StartedAt < 0) return NetStatus::Ok;
+    int64_t due = session.StartedAt + static_cast<int64_t>(static_cast<uint64_t>(session.Moved) * 1000 / session.Rate);
+    if (due <= MonotonicMilliseconds()) return NetStatus::Ok;
+    NetWaits waits = session.TransferWaits();
+    waits.Deadline = due;
+    NetStatus waited = NetWaitReadable(NoSocket, waits);
+    return waited == NetStatus::TimedOut ? NetStatus::Ok : waited;
+}
+
 // The copy loop. A step moves one piece and says how: Ok with its count,
 // Ended when the copy is whole, FileFailed, Interrupted when the control
 // connection spoke (heard here, and the step called again unless ABOR came
@@ -39,6 +61,7 @@ Replies::Text Pump(Session& session, Replies::Text fileFailure, Step step) {
     for (;;) {
         NetResult moved = step(session.TransferWaits());
         if (moved.Count > 0) Progress(session, moved.Count);
+        if (moved.Count > 0 && !WithinQuota(session, moved.Count)) return Replies::QuotaExceeded;
         switch (moved.Status) {
             case NetStatus::Ok: break;
             case NetStatus::Ended: return Replies::TransferComplete;
@@ -48,6 +71,8 @@ Replies::Text Pump(Session& session, Replies::Text fileFailure, Step step) {
                 return Replies::TransferAborted;
             default: return Replies::TransferAborted;
         }
+        for (NetStatus kept; (kept = KeepToRate(session)) != NetStatus::Ok;)
+            if (kept != NetStatus::Interrupted || !GoOn(session)) return Replies::TransferAborted;
     }
 }
 
@@ -59,12 +84,16 @@ NetResult MovedOk(size_t count) { return NetResult{NetStatus::Ok, count, 0}; }
 TransferScope::TransferScope(Session& session) : Of(session) {
     Of.Transferring = true;
     Of.Moved = 0;
+    Of.ChargedBytes = 0;
     Of.ControlFull = false;
 }
 
 TransferScope::~TransferScope() {
     Of.Transferring = false;
     Of.RestartOffset = 0;
+    Of.Allocated = -1;
+    Of.Rate = 0;
+    Of.Charged = nullptr;
 }
 
 Replies::Text OpenDataConnection(Session& session) {
@@ -128,7 +157,7 @@ Replies::Text SendFile(Session& session, int file, int64_t offset, int64_t size,
     if (!ascii) {
         return Pump(session, Replies::CantReadFile, [&](NetWaits waits) {
             if (offset >= size) return NetResult{NetStatus::Ended, 0, 0};
-            NetResult moved = session.Data.SendFile(file, &offset, static_cast<size_t>(size - offset), waits);
+            NetResult moved = session.Data.SendFile(file, &offset, session.Piece(static_cast<size_t>(size - offset)), waits);
             // A file that shrank ends before the size it had: the client did
             // not get the file it asked for.
             if (moved.Status == NetStatus::Ended) moved.Status = NetStatus::FileFailed;
@@ -138,7 +167,7 @@ Replies::Text SendFile(Session& session, int file, int64_t offset, int64_t size,
     if (offset > 0 && !FileSeek(file, offset)) return Replies::CantReadFile;
     // TYPE A: a piece of the file, converted into twice its room, goes out
     // whole before the next is read; an interrupted send goes on with its rest.
-    constexpr size_t Piece = TransferSize / 4;
+    const size_t Piece = session.Piece(TransferSize / 4);
     char* in = session.Transfer();
     char* out = in + Piece;
     bool lastWasCr = false;
@@ -162,7 +191,7 @@ Replies::Text ReceiveFile(Session& session, int file, bool ascii) {
     if (!ascii) return Pump(session, Replies::CantWriteFile, [&](NetWaits waits) {
         return session.Data.ReceiveIntoFile(file, waits);
     });
-    constexpr size_t Piece = TransferSize / 2;
+    const size_t Piece = session.Piece(TransferSize / 2);
     char* buffer = session.Transfer();
     char* converted = buffer + Piece;
     bool pendingCr = false;

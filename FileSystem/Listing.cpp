@@ -31,7 +31,8 @@ bool FitsOneLine(std::string_view name) { return name.find_first_of("\r\n") == s
 int ClampYear(int year) { return year < 0 ? 0 : year > 9999 ? 9999 : year; }
 
 // The facts of one entry, each ended by ";", into buffer.
-int FormatFacts(const DirectoryEntry& entry, unsigned facts, const char* kind, char* buffer, size_t size) {
+int FormatFacts(const DirectoryEntry& entry, unsigned facts, uint16_t permitted, const char* kind, char* buffer,
+                size_t size) {
     int length = 0;
     auto add = [&](const char* format, auto... values) {
         if (length >= 0 && static_cast<size_t>(length) < size)
@@ -49,18 +50,22 @@ int FormatFacts(const DirectoryEntry& entry, unsigned facts, const char* kind, c
         add("modify=%s;", when);
     }
     if (facts & FactPerm) {
-        // What this server may do with the entry, from the mode bits that apply to it.
+        // What this server may do with the entry, from the mode bits that
+        // apply to it, and what the account may do.
         unsigned bits = link ? 0 : entry.Privileged ? 07 : entry.OwnedByUs ? (entry.Permissions >> 6) & 07 : entry.Permissions & 07;
         bool read = bits & 04, write = bits & 02, search = bits & 01;
         char perm[8];
         size_t used = 0;
+        auto letter = [&](bool modeAllows, uint16_t right, char c) {
+            if (modeAllows && (permitted & right)) perm[used++] = c;
+        };
         if (directory) {
-            if (write) for (char c : {'c', 'd', 'f', 'm', 'p'}) perm[used++] = c;
-            if (search) perm[used++] = 'e';
-            if (read) perm[used++] = 'l';
+            letter(write, PermitWrite, 'c'), letter(write, PermitRmdir, 'd'), letter(write, PermitRename, 'f');
+            letter(write, PermitMkdir, 'm'), letter(write, PermitDelete, 'p'), letter(search, PermitAll, 'e');
+            letter(read, PermitList, 'l');
         } else {
-            if (write) for (char c : {'a', 'd', 'f', 'w'}) perm[used++] = c;
-            if (read) perm[used++] = 'r';
+            letter(write, PermitAppend, 'a'), letter(write, PermitDelete, 'd'), letter(write, PermitRename, 'f');
+            letter(write, PermitWrite, 'w'), letter(read, PermitRead, 'r');
         }
         perm[used] = '\0';
         add("perm=%s;", perm);
@@ -261,7 +266,7 @@ bool BuildUnit(ListingText& listing, const ListingFormat& format, const Director
             break;
         case ListingStyle::Facts: {
             char facts[160];
-            FormatFacts(entry, format.Facts, kind, facts, sizeof facts);
+            FormatFacts(entry, format.Facts, format.Permitted, kind, facts, sizeof facts);
             length = std::snprintf(line, sizeof line, "%s %.*s\r\n", facts, shown, name.data());
             break;
         }
@@ -276,6 +281,10 @@ bool GetDirectoryList(DirectoryReader& reader, ListingText& listing, const Listi
     while (listing.Used + lineLimit <= listing.Capacity) {
         if (!reader.Next(&entry)) return false;
         if (!FitsOneLine(entry.Name)) continue;
+        bool omitted = false;
+        for (const std::vector<std::string>* patterns : format.Omitted)
+            omitted = omitted || (patterns != nullptr && AnyNameMatches(entry.Name, *patterns));
+        if (omitted) continue;
         if (plain) {
             if (entry.IsDirectory) BuildDirectoryUnit(listing, entry.Name, entry.LastWrite);
             else BuildFileUnit(listing, entry.Name, entry.LastWrite, entry.Size);

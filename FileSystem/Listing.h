@@ -6,7 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <string>
 #include <string_view>
+#include <vector>
+
+#include "core/Accounts.h"
 
 struct DirectoryReader;
 struct DirectoryEntry;
@@ -38,6 +42,8 @@ struct ListingFormat {
     ListingStyle Style = ListingStyle::Plain;
     unsigned Facts = AllFacts;  // the facts shown (Facts style)
     time_t Now = 0;             // what "recent" is measured from (Long style)
+    uint16_t Permitted = PermitAll;  // the account's rights, which the perm fact reflects
+    const std::vector<std::string>* Omitted[2] = {};  // names matching these patterns are left out
 };
 
 // Append the line of a directory or of a file (Plain style). Each returns

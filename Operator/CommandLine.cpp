@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Accounts.h"
 #include "platform/IniFile.h"
 
 #ifndef VOSTRINE_VERSION
@@ -18,7 +19,7 @@ namespace {
 // getopt_long's values for the two options that act instead of setting
 // something; a registry row's value is FirstRowId plus its index (apart from
 // getopt's own ':' and '?').
-constexpr int HelpId = 1000, VersionId = 1001, FirstRowId = 2000;
+constexpr int HelpId = 1000, VersionId = 1001, HashPasswordId = 1002, FirstRowId = 2000;
 
 // The registry row getopt_long's value names, or null.
 const OptionRow* RowOf(int id) {
@@ -62,6 +63,8 @@ std::string Usage() {
                                                    : std::string(" ") + row.ValueName;
         line(std::string("--") + row.Name + value, help);
     }
+    line("--hash-password", "read a password from standard input, print its yescrypt hash for an account's "
+                            "password setting, then exit");
     line("--version", "the version, then exit");
     line("--help", "this text");
     text += "\nSIGHUP reopens the --xferlog and --auth-log files and resolves a host-name --passive-address\n"
@@ -82,6 +85,7 @@ std::vector<option> LongOptions() {
                            nullptr, FirstRowId + index++});
     options.push_back({"help", no_argument, nullptr, HelpId});
     options.push_back({"version", no_argument, nullptr, VersionId});
+    options.push_back({"hash-password", no_argument, nullptr, HashPasswordId});
     options.push_back({nullptr, 0, nullptr, 0});
     return options;
 }
@@ -97,8 +101,9 @@ std::string SettingsFileOf(int argc, char** argv, const std::vector<option>& lon
     return file;
 }
 
-// Reads the [vostrine] section of a settings file into *options. False, after
-// one line naming the file, the line and the key, when anything is refused.
+// Reads a settings file: its [vostrine] section into *options, its
+// [account NAME] sections into the accounts' policies. False, after one line
+// naming the file, the line and the key, when anything is refused.
 bool ReadSettingsFile(const std::string& file, ProgramOptions* options) {
     if (!IniAvailable()) {
         std::fprintf(stderr, "vostrine: %s: this vostrine was built without inih (libinih-dev)\n", file.c_str());
@@ -106,9 +111,15 @@ bool ReadSettingsFile(const std::string& file, ProgramOptions* options) {
     }
     std::string fault;
     int line = ReadIniFile(file, [&](const std::string& section, const std::string& name, const std::string& value,
-                                     int) {
-        // Other sections belong to other readers (the accounts); nothing may stand outside a section.
-        if (!section.empty() && section != "vostrine") return true;
+                                     int at) {
+        if (section.rfind("account ", 0) == 0) {
+            std::string account = section.substr(sizeof "account " - 1);
+            return SetAccountKey(account, file + ":" + std::to_string(at), name, value, &fault);
+        }
+        if (!section.empty() && section != "vostrine") {
+            fault = "[" + section + "]: not a section (only [vostrine] and [account NAME])";
+            return false;
+        }
         const OptionRow* row = section.empty() || name == "settings" ? nullptr : FindOption(name);
         if (row == nullptr) {
             fault = name + ": " + (section.empty() ? "outside the [vostrine] section" : "not a setting");
@@ -149,6 +160,7 @@ CommandLineOutcome ReadProgramOptions(int argc, char** argv, ProgramOptions* opt
             std::puts("vostrine " VOSTRINE_VERSION);
             return CommandLineOutcome::Help;
         }
+        if (id == HashPasswordId) return CommandLineOutcome::HashPassword;
         if (id == ':') return Refuse(std::string(argv[optind - 1]) + ": needs a value");
         const OptionRow* found = RowOf(id);
         if (found == nullptr) return Refuse(std::string("unknown option ") + argv[optind - 1]);

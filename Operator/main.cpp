@@ -1,4 +1,5 @@
 // Start-up, the console and shutdown.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -7,10 +8,12 @@
 #include "Server/Server.h"
 #include "Operator/CommandLine.h"
 #include "Operator/Console.h"
+#include "core/Accounts.h"
 #include "core/Log.h"
 #include "core/LogFiles.h"
 #include "core/Options.h"
 #include "core/Records.h"
+#include "platform/Crypt.h"
 #include "platform/Sandbox.h"
 #include "platform/System.h"
 #include "platform/Tls.h"
@@ -65,6 +68,23 @@ bool Confine() {
     return false;
 }
 
+// --hash-password: a password from standard input, its hash on standard output.
+int PrintPasswordHash() {
+    std::string password, hash;
+    if (!ReadSecretLine(&password)) {
+        std::fprintf(stderr, "vostrine: --hash-password: no password on standard input\n");
+        return 2;
+    }
+    hash = HashPassword(password);
+    std::fill(password.begin(), password.end(), '\0');
+    if (hash.empty()) {
+        std::fprintf(stderr, "vostrine: --hash-password: this vostrine was built without libxcrypt (libcrypt-dev)\n");
+        return 2;
+    }
+    std::printf("%s\n", hash.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -74,6 +94,7 @@ int main(int argc, char** argv) {
         case CommandLineOutcome::Run: break;
         case CommandLineOutcome::Help: return 0;
         case CommandLineOutcome::Refused: return 2;
+        case CommandLineOutcome::HashPassword: return PrintPasswordHash();
     }
     if (!ResolvePassiveHost()) {
         std::fprintf(stderr, "vostrine: --passive-address %s: does not resolve to an IPv4 address\n",
@@ -103,6 +124,13 @@ int main(int argc, char** argv) {
         ConsoleFlush();
         return 0;
     }
+    if (!AttachAccountPolicies(&fault)) {
+        std::fprintf(stderr, "vostrine: %s\n", fault.c_str());
+        AbandonStart();
+        ConsoleFlush();
+        return 2;
+    }
+    PrepareCreationModes();
     if (Options.Sandbox != 0 && !Confine()) {
         AbandonStart();
         ConsoleFlush();

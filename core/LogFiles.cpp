@@ -91,9 +91,10 @@ void LogTransfer(const TransferRecord& transfer) {
     char when[32];
     FormatLogTime(NowSeconds(), when);
     std::string line;
-    AppendFormat(line, "%s %" PRId64 " %s %" PRId64 " %s %c _ %c r %s ftp 0 * %c\n", when, transfer.Seconds,
+    AppendFormat(line, "%s %" PRId64 " %s %" PRId64 " %s %c _ %c %c %s ftp 0 * %c\n", when, transfer.Seconds,
                  transfer.RemoteHost, transfer.Bytes, FieldText(transfer.Path).c_str(), transfer.Ascii ? 'a' : 'b',
-                 transfer.Outgoing ? 'o' : 'i', FieldText(transfer.User).c_str(), transfer.Complete ? 'c' : 'i');
+                 transfer.Outgoing ? 'o' : 'i', transfer.Anonymous ? 'a' : 'r', FieldText(transfer.User).c_str(),
+                 transfer.Complete ? 'c' : 'i');
     Append(transferLog, line);
 }
 

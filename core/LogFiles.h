@@ -22,6 +22,7 @@ struct TransferRecord {
     bool Outgoing;           // RETR; STOR and APPE come in
     const char* User;
     bool Complete;           // the final reply was 226
+    bool Anonymous;          // the account named anonymous: access mode a, as log analysers expect
 };
 void LogTransfer(const TransferRecord& transfer);
 

@@ -115,6 +115,8 @@ bool SetPassivePorts(const OptionRow& row, const char* value, ProgramOptions& op
     return true;
 }
 
+bool SetUmask(const OptionRow&, const char* value, ProgramOptions& options) { return ParseUmask(value, &options.Umask); }
+
 // --sandbox: on (no value, yes), --sandbox=required, or off (no).
 bool SetSandbox(const OptionRow& row, const char* value, ProgramOptions& options) {
     bool on = false;
@@ -167,6 +169,8 @@ const OptionRow registry[] = {
      "confine the process's file access to the account roots, the logs and the certificate with Landlock; where the "
      "kernel has none it says so and runs on, unless =required", nullptr, 0, 0, SetSandbox,
      "yes, no or required", true},
+    {"umask", "MASK", "files and directories clients create get this octal umask (an account's settings may set "
+     "its own)", "the process's", 0, 0, SetUmask, "an octal mask from 000 to 777"},
     {"config", "FILE", "read the servers and accounts from this file", "./config", 0, 0, SetFile<&O::ConfigFile>,
      "a file name"},
     {"settings", "FILE", "read options from this INI file's [vostrine] section first (name = value; flags yes or no); "
@@ -181,6 +185,18 @@ const OptionRow* FindOption(std::string_view name) {
     for (const OptionRow& row : registry)
         if (name == row.Name) return &row;
     return nullptr;
+}
+
+bool ParseUmask(std::string_view text, int* mask) {
+    if (text.empty() || text.size() > 4) return false;
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '7') return false;
+        value = value * 8 + (c - '0');
+    }
+    if (value > 0777) return false;
+    *mask = value;
+    return true;
 }
 
 std::string ExpectedValue(const OptionRow& row) {

@@ -41,6 +41,7 @@ struct ProgramOptions {
     std::string Group;                   // and this group (empty: the user's own)
     int Sandbox = 0;                     // 1: confine files with Landlock where the kernel can; 2: required
     bool Verbose = false;                // who connects and why failures happen, on the console
+    int Umask = -1;                      // files and directories created with it (-1: the process's)
 };
 
 extern ProgramOptions Options;
@@ -74,3 +75,6 @@ const OptionRow* FindOption(std::string_view name);
 
 // What a refusal of the row's value says was expected.
 std::string ExpectedValue(const OptionRow& row);
+
+// Reads an octal umask from 000 to 777; false when the text is not one.
+bool ParseUmask(std::string_view text, int* mask);

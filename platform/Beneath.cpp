@@ -75,14 +75,14 @@ Descriptor OpenReadBeneath(const Beneath& path, int64_t* size) {
     return KeepRegularFile(OpenAt2(path.Root, path.Path, O_RDONLY | O_NONBLOCK), size);
 }
 
-Descriptor CreateBeneath(const Beneath& path) {
+Descriptor CreateBeneath(const Beneath& path, unsigned mode) {
     if (path.IsRoot()) return Descriptor();
-    return KeepRegularFile(OpenAt2(path.Root, path.Path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK, 0644), nullptr);
+    return KeepRegularFile(OpenAt2(path.Root, path.Path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK, mode), nullptr);
 }
 
-Descriptor OpenWriteBeneath(const Beneath& path, int64_t offset) {
+Descriptor OpenWriteBeneath(const Beneath& path, int64_t offset, unsigned mode) {
     if (path.IsRoot()) return Descriptor();
-    Descriptor file = KeepRegularFile(OpenAt2(path.Root, path.Path, O_WRONLY | O_CREAT | O_NONBLOCK, 0644), nullptr);
+    Descriptor file = KeepRegularFile(OpenAt2(path.Root, path.Path, O_WRONLY | O_CREAT | O_NONBLOCK, mode), nullptr);
     if (!file.IsOpen()) return file;
     off_t moved = offset < 0 ? lseek(file.Get(), 0, SEEK_END) : lseek(file.Get(), static_cast<off_t>(offset), SEEK_SET);
     return moved < 0 ? Descriptor() : std::move(file);
@@ -106,9 +106,9 @@ bool RemoveDirectoryBeneath(const Beneath& path) {
     return SplitParent(path, &parent) && unlinkat(parent.Directory.Get(), parent.Name.c_str(), AT_REMOVEDIR) == 0;
 }
 
-bool CreateDirectoryBeneath(const Beneath& path) {
+bool CreateDirectoryBeneath(const Beneath& path, unsigned mode) {
     Parent parent;
-    return SplitParent(path, &parent) && mkdirat(parent.Directory.Get(), parent.Name.c_str(), 0755) == 0;
+    return SplitParent(path, &parent) && mkdirat(parent.Directory.Get(), parent.Name.c_str(), mode) == 0;
 }
 
 bool RenameBeneath(const Beneath& from, const Beneath& to) {

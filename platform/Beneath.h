@@ -28,14 +28,14 @@ bool InfoBeneath(const Beneath& path, DirectoryEntry* info);
 bool ExistsBeneath(const Beneath& path);                   // the name itself, a dangling link included
 
 Descriptor OpenReadBeneath(const Beneath& path, int64_t* size);       // a regular file
-Descriptor CreateBeneath(const Beneath& path);                        // create or empty a regular file
-Descriptor OpenWriteBeneath(const Beneath& path, int64_t offset);     // at offset, or at the end for -1
+Descriptor CreateBeneath(const Beneath& path, unsigned mode = 0644);  // create or empty a regular file
+Descriptor OpenWriteBeneath(const Beneath& path, int64_t offset, unsigned mode = 0644);  // at offset, or the end for -1
 Descriptor OpenDirectoryBeneath(const Beneath& path);                 // for ListDirectoryBeneath
 DirectoryReader ListDirectoryBeneath(const Beneath& path);            // closed when not a readable directory
 
 bool RemoveFileBeneath(const Beneath& path);        // never a directory, never the root
 bool RemoveDirectoryBeneath(const Beneath& path);   // only an empty one, never the root
-bool CreateDirectoryBeneath(const Beneath& path);
+bool CreateDirectoryBeneath(const Beneath& path, unsigned mode = 0755);
 bool RenameBeneath(const Beneath& from, const Beneath& to);  // never replaces, never moves the root
 bool SetModifyTimeBeneath(const Beneath& path, time_t moment);
 bool ChangeModeBeneath(const Beneath& path, unsigned mode);  // permission bits only, never the root

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fnmatch.h>
+#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -131,3 +133,44 @@ bool LocalCalendarTime(time_t moment, struct tm* calendar) { return localtime_r(
 bool UtcCalendarTime(time_t moment, struct tm* calendar) { return gmtime_r(&moment, calendar) != nullptr; }
 
 time_t NowSeconds() { return time(nullptr); }
+
+bool NameMatchesPattern(const char* name, const char* pattern) { return fnmatch(pattern, name, 0) == 0; }
+
+namespace {
+
+// nftw takes no argument for its callback: the count under way, on this thread.
+thread_local struct {
+    int64_t ByteLimit, FileLimit, *Bytes, *Files;
+} counting;
+
+int CountEntry(const char*, const struct stat* info, int kind, struct FTW*) {
+    if (kind == FTW_F && S_ISREG(info->st_mode)) {
+        *counting.Bytes += info->st_size;
+        *counting.Files += 1;
+    }
+    bool past = (counting.ByteLimit > 0 && *counting.Bytes > counting.ByteLimit) ||
+                (counting.FileLimit > 0 && *counting.Files > counting.FileLimit);
+    return past ? 1 : 0;  // non-zero stops the walk
+}
+
+int startUmask = -1;
+
+}  // namespace
+
+void CountTree(const char* root, int64_t byteLimit, int64_t fileLimit, int64_t* bytes, int64_t* files) {
+    counting = {byteLimit, fileLimit, bytes, files};
+    nftw(root, CountEntry, 16, FTW_PHYS | FTW_MOUNT);
+}
+
+int StartUmask() {
+    if (startUmask < 0) {
+        startUmask = static_cast<int>(umask(0));
+        umask(static_cast<mode_t>(startUmask));
+    }
+    return startUmask;
+}
+
+void ClearProcessUmask() {
+    StartUmask();
+    umask(0);
+}

@@ -67,6 +67,19 @@ struct DirectoryReader {
     bool Next(DirectoryEntry* entry);  // false when no entry is left
 };
 
+// Whether a name matches a shell pattern (fnmatch(3): *, ?, [...]).
+bool NameMatchesPattern(const char* name, const char* pattern);
+
+// Adds up the regular files below a directory (links not followed) into
+// *bytes and *files, stopping early once either passes its limit (0: none).
+void CountTree(const char* root, int64_t byteLimit, int64_t fileLimit, int64_t* bytes, int64_t* files);
+
+// The process's umask as it started.
+int StartUmask();
+// Sets the process's umask to 0: every file and directory is then created
+// with the mode its caller gives, the umask it wants already applied.
+void ClearProcessUmask();
+
 // Local calendar time of a moment, thread-safe; false when it has none.
 bool LocalCalendarTime(time_t moment, struct tm* calendar);
 // The same in UTC.

@@ -145,7 +145,7 @@ class Settings(ServerTest):
                   "max-per-address": "1", "no-console": "no", "tls-allow-new-data-sessions": "no", "tls-required": "0",
                   "config": "config", "tls-cert": certificate()[0], "tls-key": certificate()[1],
                   "xferlog": self.write("") + ".xferlog", "auth-log": self.write("") + ".auth"}
-        settings = self.write("; written by an operator\n[vostrine]\n%s\n[account alice]\nanything = kept for later\n"
+        settings = self.write("; written by an operator\n[vostrine]\n%s\n[account alice]\npermissions = full\n"
                               % "\n".join("%s = %s" % item for item in values.items()))
         srv = self.serve(args=["--settings", settings, "--max-per-address", "2"])
         first, second = self.connect(srv).login("alice", "secret"), self.connect(srv)
