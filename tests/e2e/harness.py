@@ -56,6 +56,18 @@ def wait_until(predicate, timeout=WAIT, what="condition"):
         time.sleep(0.02)
 
 
+def content(path, data=None):
+    # Writes data (text or bytes) to a file, making its folder, and returns the
+    # path; without data, returns what the file holds, as bytes.
+    if data is None:
+        with open(path, "rb") as f:
+            return f.read()
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data.encode() if isinstance(data, str) else data)
+    return path
+
+
 def run(*arguments, cwd="/", binary=None, **options):
     # Runs the binary to its end (it must not start serving): the finished process.
     return subprocess.run([binary or BINARY] + list(arguments), capture_output=True, timeout=WAIT, cwd=cwd, **options)
@@ -96,10 +108,9 @@ class Vostrine:
         os.makedirs(self.root)
         config = config_text(servers, users or []) if servers is not None else config
         if config is not None:
-            with open(os.path.join(self.workdir, "config"), "w") as f:
-                f.write(config)
-        for path, content in (files or {}).items():
-            self.put(path, content)
+            content(os.path.join(self.workdir, "config"), config)
+        for path, data in (files or {}).items():
+            self.put(path, data)
         self.process, self._out, self._err = None, bytearray(), bytearray()
         self._changed = threading.Condition()
         if start:
@@ -109,17 +120,15 @@ class Vostrine:
     def path(self, relative):
         return os.path.join(self.root, relative)
 
-    def put(self, relative, content):
+    def put(self, relative, data):
         # Creates a file (bytes or str) or, for a name ending in "/", a directory.
-        full = self.path(relative)
-        os.makedirs(full if relative.endswith("/") else os.path.dirname(full), exist_ok=True)
-        if not relative.endswith("/"):
-            with open(full, "wb") as f:
-                f.write(content.encode() if isinstance(content, str) else content)
+        if relative.endswith("/"):
+            os.makedirs(self.path(relative), exist_ok=True)
+        else:
+            content(self.path(relative), data)
 
     def read(self, relative):
-        with open(self.path(relative), "rb") as f:
-            return f.read()
+        return content(self.path(relative))
 
     # the process
     def start(self):
@@ -399,12 +408,9 @@ class ServerTest(unittest.TestCase):
                                                                        result.stderr.decode(errors="replace")))
         return result.stdout.decode(errors="replace")
 
-    def local_file(self, relative, content=None):
-        # Writes a file of the client's folder when given its content; returns its content otherwise.
-        path = os.path.join(self.local, relative)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "rb" if content is None else "wb") as f:
-            return f.read() if content is None else f.write(content)
+    def local_file(self, relative, data=None):
+        # Writes a file of the client's folder when given its data; returns its data otherwise.
+        return content(os.path.join(self.local, relative), data)
 
 
 _certificate = []

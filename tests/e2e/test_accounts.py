@@ -7,7 +7,7 @@ import os
 import subprocess
 import time
 
-from harness import TOP, ServerTest, run, user
+from harness import TOP, ServerTest, content, run, user
 from replies import COMPLETE, LIST_START, OPENING, OPENING_ASCII, WRONG
 
 DENIED = "550 Permission denied.\r\n"
@@ -31,8 +31,7 @@ def libcrypt_hash(method, password):
 class Accounts(ServerTest):
     def serve_accounts(self, sections, args=(), **options):
         settings = os.path.join(self.scratch(), "vostrine.conf")
-        with open(settings, "w") as f:
-            f.write("".join("[account %s]\n%s\n" % (name, "\n".join("%s = %s" % kv for kv in keys.items()))
+        content(settings, "".join("[account %s]\n%s\n" % (name, "\n".join("%s = %s" % kv for kv in keys.items()))
                             for name, keys in sections.items()))
         names = ["alice"] + list(sections)
         return self.serve(args=["--extensions", "--settings", settings] + list(args), max_connections=40,
@@ -41,10 +40,9 @@ class Accounts(ServerTest):
 
     def test_each_permission_and_preset_refuses_exactly_its_commands(self):
         kept = {"no-" + p: EVERY - {p} for p in EVERY}
+        srv = self.serve_accounts(dict({name: {"permissions": ", ".join(p)} for name, p in kept.items()},
+                                       ro={"permissions": "read-only"}, drop={"permissions": "upload-only"}))
         kept.update({"ro": {"list", "read"}, "drop": {"write", "mkdir"}, "alice": EVERY})
-        permissions = {name: {"permissions": ", ".join(sorted(p))} for name, p in kept.items() if name.startswith("no-")}
-        permissions.update({"ro": {"permissions": "read-only"}, "drop": {"permissions": "upload-only"}})
-        srv = self.serve_accounts(permissions)
         for name, allowed in kept.items():
             c = self.connect(srv).login(name, "secret")
             for command, needed in NEEDS:
@@ -82,11 +80,8 @@ class Accounts(ServerTest):
                             ("[account nobody]\numask = 022\n", ":2: [account nobody]: no such account in ./config"),
                             ("[account alice]\nrate = 1M\n", ":2: rate: not an account setting")):
             path = os.path.join(self.scratch(), "s.conf")
-            with open(path, "w") as f:
-                f.write(text)
-            done = run("--settings", path, cwd=srv.workdir)
-            self.assertEqual(done.returncode, 2, text)
-            self.assertIn(("vostrine: %s%s" % (path, fault)).encode(), done.stderr)
+            content(path, text)
+            self.assertRefused(["--settings", path], path + fault, whole=False, cwd=srv.workdir)
 
     def test_rate_umask_hidden_and_denied_names(self):
         srv = self.serve_accounts({"bob": {"download-rate": "1M", "umask": "027", "hide": "*.bak",
@@ -124,8 +119,7 @@ class Accounts(ServerTest):
 
     def test_the_shipped_example_makes_anonymous_read_only(self):
         for settings in ("contrib/vostrine.conf.example", "demo/vostrine.conf"):
-            with open(os.path.join(TOP, settings)) as f:
-                section = f.read().split("[account anonymous]", 1)[1].split("\n[", 1)[0]
+            section = content(os.path.join(TOP, settings)).decode().split("[account anonymous]", 1)[1].split("\n[", 1)[0]
             self.assertRegex(section, r"\npermissions = read-only\n", settings)
         srv = self.serve_accounts({"anonymous": {"permissions": "read-only"}})
         c = self.connect(srv).login("anonymous", "secret")

@@ -11,15 +11,10 @@ import socket
 import ssl
 import time
 
-from harness import ServerTest, certificate, receive_all, reset, user, wait_until
+from harness import ServerTest, content, certificate, receive_all, reset, user, wait_until
 from replies import COMPLETE, LIST_START, LOGGED_IN, OK, OPENING, WRONG
 
 EXT = ["--extensions"]
-
-
-def content(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 class Attacks(ServerTest):
@@ -45,8 +40,7 @@ class Attacks(ServerTest):
         def prepare(work):
             outside = os.path.join(work, "outside")
             os.makedirs(os.path.join(outside, "private"), 0o700)
-            with open(os.path.join(outside, "shadow"), "wb") as f:
-                f.write(b"s" * 12345)
+            content(os.path.join(outside, "shadow"), b"s" * 12345)
             for target, name in ((os.path.join(outside, "shadow"), "to-shadow"), ("../outside/private", "to-private"),
                                  ("/nonexistent/probe", "dangling"), ("inside.txt", "to-inside")):
                 os.symlink(target, os.path.join(work, "root", name))

@@ -66,17 +66,6 @@ class Limits(ServerTest):
         self.assertEqual(self.connect(srv).greeting, b"220 Welcome!\r\n")
         second.talk([("USER alice", "331 Password required for alice")])
 
-    def test_the_101st_connection_is_refused(self):
-        srv = self.serve(max_connections=500)
-        clients = [self.connect(srv) for _ in range(100)]
-        extra = self.connect(srv, greet=False)
-        self.assertEqual(extra.line(), TOO_MANY_USERS)
-        self.assertTrue(extra.closed())
-        clients[99].talk([("USER x", "331 Password required for x")])
-        clients[0].close()
-        srv.wait_field("server", 0, "OnlineConnections", 99)
-        self.assertEqual(self.connect(srv).greeting, b"220 Welcome!\r\n")
-
     def test_which_servers_listen(self):
         shared, high, off, other = free_port(), free_port(), free_port(), free_port()
         srv = Vostrine(self, servers=[server(shared, name="First"), server(shared, name="Second"),

@@ -77,7 +77,8 @@ class ExtendedTest(ServerTest):
                      ('XMKD say "hi"', '257 "say ""hi""" Directory created successfully.'),
                      ('CWD say "hi"', '250 "/say ""hi""" is current directory.'),
                      ("XPWD", '257 "/say ""hi""" is current directory.'), ("XCUP", '250 "/" is current directory.'),
-                     ('XRMD say "hi"', "250 Directory deleted successfully.")])
+                     ('XRMD say "hi"', "250 Directory deleted successfully."),
+                     ("CWD \\pub\\..\\docs\\", '250 "/docs" is current directory.'), ("CWD ../../..", '250 "/" is current directory.')])
 
     def test_list_nlst_mlsd_mlst(self):
         os.utime(self.srv.path("docs/d.txt"), (1141732800, 1141732800))

@@ -3,7 +3,7 @@
 
 import os
 
-from harness import ServerTest
+from harness import ServerTest, content
 from replies import NOT_FOUND, RENAME_FAILED, RENAME_READY
 
 NOT_THERE = "550 %s: The system cannot find the file specified."
@@ -15,8 +15,7 @@ class FileTest(ServerTest):
     def setUp(self):
         self.srv = self.serve(files={"a.txt": "a" * 1234, "pub/p.txt": "in pub", "pub/incoming/": None,
                                      "docs/d.txt": "in docs", "empty/": None})
-        with open(os.path.join(self.srv.workdir, "outside.txt"), "w") as f:  # beside the root: what no client may touch
-            f.write("keep me")
+        content(os.path.join(self.srv.workdir, "outside.txt"), "keep me")  # beside the root: what no client may touch
         os.makedirs(os.path.join(self.srv.workdir, "secret"))
         self.c = self.connect(self.srv).login("alice", "secret")
 
@@ -40,8 +39,7 @@ class FileTest(ServerTest):
                      ("RMD /", NO_DIRECTORY), ("RMD .", NO_DIRECTORY),
                      ("SIZE pub/../a.txt", "213 1234")])  # names that stay inside work
         self.assertEqual(sorted(os.listdir(self.srv.workdir)), ["config", "outside.txt", "root", "secret"])
-        with open(os.path.join(self.srv.workdir, "outside.txt")) as f:
-            self.assertEqual(f.read(), "keep me")
+        self.assertEqual(content(os.path.join(self.srv.workdir, "outside.txt")), b"keep me")
         self.assertTrue(os.path.isdir(self.srv.root))
 
     def test_commands_in_sequence(self):

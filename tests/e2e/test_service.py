@@ -12,8 +12,8 @@ import subprocess
 import time
 import unittest
 
-from harness import (BINARY, TOP, WAIT, ServerTest, Vostrine, certificate, pasv_target, reset, run, server, user,
-                     wait_until)
+from harness import (BINARY, TOP, WAIT, ServerTest, Vostrine, certificate, content, pasv_target, reset, run, server,
+                     user, wait_until)
 from replies import COMPLETE, LOGGED_IN, LOGIN_FIRST, OPENING, PORT_OK, TOO_MANY_USERS, WRONG
 
 
@@ -40,8 +40,7 @@ class Options(ServerTest):
         wait_until(lambda: os.path.exists(auth), what="the log opened again")
         self.connect(srv).login("alice", "secret")
         srv.stop()
-        with open(auth + ".1") as old, open(auth) as new:
-            self.assertEqual((len(old.readlines()), len(new.readlines())), (1, 1))
+        self.assertEqual((content(auth + ".1").count(b"\n"), content(auth).count(b"\n")), (1, 1))
 
     def test_listen_address_and_connection_table(self):
         srv = self.serve(args=["--listen", "127.0.0.2", "--max-connections", "10"],
@@ -84,8 +83,7 @@ class Options(ServerTest):
         nobody = pwd.getpwnam("nobody")
         srv = self.serve(args=["--user", "nobody", "--group", "root"],
                          prepare=lambda work: (os.chmod(work, 0o755), os.chmod(os.path.join(work, "root"), 0o777)))
-        with open("/proc/%d/status" % srv.process.pid) as f:
-            status = dict(line.split(":", 1) for line in f.read().splitlines())
+        status = dict(line.split(":", 1) for line in content("/proc/%d/status" % srv.process.pid).decode().splitlines())
         self.assertEqual((status["Uid"].split(), status["Gid"].split()), ([str(nobody.pw_uid)] * 4, ["0"] * 4))
         self.assertEqual(self.connect(srv).login("alice", "secret").transfer("STOR mine.txt", b"x")[1], OPENING + COMPLETE)
         self.assertEqual(os.stat(srv.path("mine.txt")).st_uid, nobody.pw_uid)
@@ -95,8 +93,7 @@ class Options(ServerTest):
         if ctypes.CDLL(None).syscall(444, None, 0, 1) < 1:  # landlock_create_ruleset's version query (x86-64)
             self.skipTest("this kernel has no Landlock")
         srv = self.serve(args=["--sandbox=required"], files={"a.txt": b"hello"})
-        with open("/proc/%d/status" % srv.process.pid) as f:
-            self.assertIn("NoNewPrivs:\t1\n", f.read())
+        self.assertIn(b"NoNewPrivs:\t1\n", content("/proc/%d/status" % srv.process.pid))
         c = self.connect(srv).login("alice", "secret")
         self.assertEqual(c.transfer("RETR a.txt"), (b"hello", OPENING + COMPLETE))
         self.assertEqual(c.transfer("STOR b.txt", b"up"), (b"", OPENING + COMPLETE))
@@ -134,8 +131,7 @@ class Options(ServerTest):
 class Settings(ServerTest):
     def write(self, text):
         path = os.path.join(self.scratch(), "vostrine.conf")
-        with open(path, "w") as f:
-            f.write(text)
+        content(path, text)
         return path
 
     def test_every_option_as_a_setting_and_the_command_line_wins(self):
@@ -183,13 +179,12 @@ class Logs(ServerTest):
         reset(data)  # broken off
         c.reply(), c.reply()
         srv.stop()
-        with open(xferlog) as f:  # the date, seconds, host, size, name, then nine fields of fixed meaning
-            self.assertRegex(f.read(), r"^\w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4} [1-9]\d* 127\.0\.0\.1 5000 /pub/a\.bin "
-                                       r"b _ o r alice ftp 0 \* c\n\w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4} \d+ "
-                                       r"127\.0\.0\.1 \d+ /big\.bin b _ o r alice ftp 0 \* i\n$")
-        with open(auth) as f:
-            self.assertRegex(f.read(), r"login failed for user alice from 127\.0\.0\.1 port \d+\n.*"
-                                       r"login ok for user alice from 127\.0\.0\.1 port \d+\n$")
+        # the date, seconds, host, size, name, then nine fields of fixed meaning
+        self.assertRegex(content(xferlog).decode(), r"^\w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4} [1-9]\d* 127\.0\.0\.1 5000 "
+                         r"/pub/a\.bin b _ o r alice ftp 0 \* c\n\w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4} \d+ "
+                         r"127\.0\.0\.1 \d+ /big\.bin b _ o r alice ftp 0 \* i\n$")
+        self.assertRegex(content(auth).decode(), r"login failed for user alice from 127\.0\.0\.1 port \d+\n.*"
+                                                 r"login ok for user alice from 127\.0\.0\.1 port \d+\n$")
 
 
 class FailedLogins(ServerTest):
@@ -227,8 +222,7 @@ class Install(ServerTest):
         self.assertEqual(installed, {"usr/sbin/vostrine", "usr/share/man/man8/vostrine.8", doc + "config.example",
                                      doc + "vostrine.conf.example", doc + "fail2ban/filter.d/vostrine.conf",
                                      doc + "fail2ban/jail.d/vostrine.conf", "usr/lib/systemd/system/vostrine.service"})
-        with open(unit) as f:
-            text = f.read()
+        text = content(unit).decode()
         self.assertIn("ExecStart=/usr/sbin/vostrine --settings /etc/vostrine/vostrine.conf\n", text)
         if shutil.which("systemd-analyze"):  # the hardened unit: "OK" is 2.0 or less
             done = subprocess.run(["systemd-analyze", "security", "--offline=true", unit], capture_output=True,
@@ -236,8 +230,7 @@ class Install(ServerTest):
             exposure = float(re.search(r"Overall exposure level for \S+: ([\d.]+)", done.stdout).group(1))
             self.assertLessEqual(exposure, 2.0, done.stdout[-3000:])
             checked = os.path.join(self.scratch(), "vostrine.service")
-            with open(checked, "w") as f:
-                f.write(text.replace("/usr/sbin/vostrine", binary))
+            content(checked, text.replace("/usr/sbin/vostrine", binary))
             self.assertEqual(subprocess.run(["systemd-analyze", "verify", "--man=no", checked], capture_output=True,
                                             text=True, timeout=60).stderr, "")
         else:

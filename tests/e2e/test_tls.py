@@ -10,7 +10,7 @@ import socket
 import ssl
 import subprocess
 
-from harness import CLIENT_WAIT, WAIT, ServerTest, certificate, run, user
+from harness import CLIENT_WAIT, WAIT, ServerTest, certificate, content, run, user
 from replies import LOGGED_IN, OK
 
 CONTENT = random.Random(7).randbytes(3 * 1000 * 1000 + 7)
@@ -61,8 +61,7 @@ class Protocol(TlsTest):
         cert, folder = certificate()[0], self.scratch()
         subprocess.run(["openssl", "genpkey", "-algorithm", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
                         "-out", os.path.join(folder, "other.pem")], check=True, capture_output=True)
-        with open(os.path.join(folder, "garbage.pem"), "w") as f:
-            f.write("not a certificate\n")
+        content(os.path.join(folder, "garbage.pem"), "not a certificate\n")
         for arguments, named in ((["--tls-cert", "missing.pem"], "missing.pem"), (["--tls-cert", "garbage.pem"], "garbage.pem"),
                                  (["--tls-cert", cert], "cert.pem: holds no private key"),
                                  (["--tls-cert", cert, "--tls-key", "other.pem"], "other.pem"), (["--tls-required"], "--tls-cert")):

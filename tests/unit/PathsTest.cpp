@@ -79,19 +79,6 @@ TEST(ChangeDirectory, WalksLikeAClientExpects) {
     EXPECT_FALSE(ChangeDirectory("R", at, argument, &to, everything));
 }
 
-TEST(ChangeDirectoryNormalised, ResolvesDotsNeverAboveTheRootAndLooksOnlyWhereTold) {
-    const std::pair<const char*, const char*> walk[] = {
-        {"..", "/"}, {"pub", "/pub"}, {"docs", nullptr}, {"../docs/.", "/docs"}, {"/pub/incoming", "/pub/incoming"},
-        {"../../../..", "/"}, {"\\pub\\incoming\\..", "/pub"}, {"/", "/"}, {"pub//incoming/", "/pub/incoming"}};
-    DirectoryTexts at = AtTheRoot(), to;
-    for (auto [argument, current] : walk) {
-        ASSERT_EQ(ChangeDirectoryNormalised("R", at, argument, &to, FakeDirectory), current != nullptr) << argument;
-        if (current == nullptr) continue;
-        EXPECT_EQ(std::string(to.Current) + " " + to.Local, std::string(current) + " R" + (current[1] ? current : ""));
-        at = to;
-    }
-}
-
 TEST(Listing, LinesFactsAndDatesNeverOverrunTheBuffer) {
     // The columns, as the file system gives them, are tested end to end.
     char small[100] = "";
