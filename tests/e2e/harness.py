@@ -204,19 +204,18 @@ class Vostrine:
         # Stops the process if it still runs and checks it ended cleanly.
         if self.process is None:
             return
-        if self.process.poll() is None:
-            try:
-                if "--no-console" in self.args:
-                    self.process.send_signal(signal.SIGTERM)
-                else:
-                    self.type("close\n\n")
-                self.process.stdin.close()
-            except OSError:
-                pass
+        try:
+            if self.process.poll() is None and "--no-console" in self.args:
+                self.process.send_signal(signal.SIGTERM)
+            elif self.process.poll() is None:
+                self.type("close\n\n")
+            self.process.stdin.close()
+        except OSError:
+            pass  # it ended meanwhile
         self.finish()
         err = bytes(self._err)
-        for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
-            stream.close()
+        self.process.stdout.close()
+        self.process.stderr.close()
         if SANITIZER_REPORT.search(err):
             raise AssertionError("sanitizer report:\n" + err.decode(errors="replace")[-6000:])
         if self.process.returncode != 0:
@@ -243,9 +242,8 @@ class Client:
         # The next reply line with its line end, as bytes.
         while b"\n" not in self.pending:
             chunk = self.sock.recv(65536)
-            if not chunk:
-                raise AssertionError("connection closed; pending %r" % self.pending)
             self.pending += chunk
+            assert chunk, "connection closed; pending %r" % self.pending
         line, self.pending = self.pending.split(b"\n", 1)
         return line + b"\n"
 
@@ -321,15 +319,11 @@ class Client:
         # (after any pending lines, which are kept).
         self.sock.settimeout(wait)
         try:
-            while True:
-                chunk = self.sock.recv(65536)
-                if not chunk:
-                    return True
+            while chunk := self.sock.recv(65536):
                 self.pending += chunk
-        except ConnectionResetError:
             return True
-        except socket.timeout:
-            return False
+        except (ConnectionResetError, socket.timeout) as ended:
+            return isinstance(ended, ConnectionResetError)
         finally:
             self.sock.settimeout(WAIT)
 

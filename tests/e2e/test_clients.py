@@ -102,7 +102,7 @@ def different(comparison):
 
 
 class WithExtensions(ClientTest):
-    # What the extensions make work: resume, IPv6, times, machine listings, ABOR.
+    # What the extensions make work: resume, IPv6, times over machine listings.
     def setUp(self):
         self.serve_clients("--extensions")
 
@@ -126,21 +126,3 @@ class WithExtensions(ClientTest):
         self.lftp("set ftp:use-mlsd on; mirror /tree back")
         self.assertEqual(self.local_file("back/a/x.txt"), b"x")
         self.assertEqual(os.stat(os.path.join(self.local, "back/a/x.txt")).st_mtime, 1141732800)
-
-    def test_ftplib_calls(self):
-        self.srv.put("huge.bin", bytes(256 << 20))
-        os.utime(self.srv.path(NAME), (1141732800, 1141732800))
-        ftp = self.ftplib()
-        facts = dict(ftp.mlsd())
-        self.assertEqual((facts[NAME]["type"], facts[NAME]["size"]), ("file", str(len(CONTENT))))
-        self.assertEqual(sorted(ftp.nlst()), sorted([NAME, "empty.bin", "huge.bin"]))
-        self.assertEqual(ftp.sendcmd("MDTM " + NAME), "213 20060307120000")
-        received = io.BytesIO()
-        ftp.retrbinary("RETR " + NAME, received.write, rest=999999)
-        self.assertEqual(received.getvalue(), CONTENT[999999:])
-        data = ftp.transfercmd("RETR huge.bin")
-        data.recv(65536)
-        self.assertTrue(ftp.abort().startswith("426"))  # then ABOR's own reply
-        self.assertEqual(ftp.getresp(), "226 ABOR command successful.")
-        data.close()
-        self.assertTrue(ftp.quit().startswith("221"))

@@ -1,18 +1,24 @@
-# The program's options, and what --extensions adds, over raw sockets: the
-# early gate, FEAT and its kin, normalised paths, listings, times, resume,
-# ABOR and STAT during transfers, EPSV and EPRT over IPv6, TYPE A. Without the
-# option none of it is there (the other files test that mode byte for byte).
+# The program's options and the lists documenting them, and what --extensions
+# adds, over raw sockets: the early gate, FEAT and its kin, normalised paths,
+# listings, times, resume, ABOR and STAT during transfers, EPSV and EPRT over
+# IPv6, TYPE A. Without the option none of it is there (the other files test
+# that mode byte for byte).
 
 import os
+import re
 import socket
 
-from harness import ServerTest, run, user
+from harness import TOP, ServerTest, certificate, content, run, user
 from replies import (ABORTED, BAD_ARGUMENT, BYE, COMPLETE, LIST_START, LOGIN_FIRST, NOT_FOR_PARAMETER, NOT_FOUND, OK,
                      OPENING, OPENING_ASCII, SYNTAX)
 
 FEAT = ("211-Features:\r\n EPRT\r\n EPSV\r\n MDTM\r\n MFMT\r\n MLST type*;size*;modify*;perm*;unique*;\r\n"
         " REST STREAM\r\n SIZE\r\n TVFS\r\n UTF8\r\n211 End\r\n")
 IPV4_ONLY = "522 PORT and PASV are for IPv4 connections: use EPRT or EPSV."
+
+
+def documented(path, pattern):
+    return set(re.findall(pattern, content(os.path.join(TOP, path)).decode(), re.M))
 
 
 class Options(ServerTest):
@@ -44,6 +50,32 @@ class Options(ServerTest):
     def test_refusal_line_ends_with_cr_lf(self):
         self.assertEqual(self.connect(self.serve(args=["--extensions"], max_connections=0), greet=False).line(),
                          b"502 Too many users on this server.\r\n")
+
+
+    # The lists a reader sees against the lists the server runs on: --help
+    # (built from the option registry) against the README's table and the
+    # manual page, and HELP and FEAT (built from the command table) against
+    # what the server answers.
+    def test_readme_and_manual_page_list_every_option_of_help(self):
+        options = set(re.findall(r"^  --([a-z-]+)", run("--help").stdout.decode(), re.M))
+        self.assertIn("max-per-address", options)
+        self.assertEqual(documented("README.md", r"^\| `--([a-z-]+)"), options - {"help", "version"})
+        self.assertEqual({name.replace("\\-", "-") for name in documented("doc/vostrine.8", r"^\.BI? \\-\\-([a-z\\-]+)")},
+                         options)
+        version = run("--version")
+        self.assertEqual((version.returncode, version.stderr), (0, b""))
+        self.assertRegex(version.stdout.decode(), r"^vostrine \d+\.\d+\.\d+\n$")
+
+    def test_help_lists_what_the_server_knows_and_feat_what_it_offers(self):
+        for tls in ([], ["--tls-cert", certificate()[0], "--tls-key", certificate()[1]]):
+            c = self.connect(self.serve(args=["--extensions"] + tls))
+            keywords = " ".join(c.cmd("HELP").splitlines()[1:-1]).split()
+            self.assertEqual((keywords, "AUTH" in keywords), (sorted(keywords), bool(tls)))
+            for keyword in keywords + ["XYZ"]:
+                if keyword not in ("QUIT", "AUTH", "PASS", "FEAT", "HELP"):  # the end, a pause, several lines
+                    self.assertEqual(c.cmd(keyword).startswith("500 Syntax error"), keyword == "XYZ", keyword)
+            for line in c.cmd("FEAT").splitlines()[1:-1]:
+                self.assertTrue(line.split()[0] in keywords + ["TVFS", "UTF8"], line)
 
 
 class ExtendedTest(ServerTest):
