@@ -11,6 +11,7 @@ import re
 import shutil
 import signal
 import socket
+import ssl
 import struct
 import subprocess
 import tempfile
@@ -81,14 +82,10 @@ def server(port, name="Test", state=1, ip="NULL", max_connections=10, welcome="W
 
 def user(name, password="NULL", max_connections=5, root="root", enabled=1, server_id=0, group=None, directories=None):
     # A user's values; group other than None writes that marker and no settings.
-    values = [name, password, server_id, enabled]
     if group is not None:
-        return values + [group]
-    dirs = directories if directories is not None else [("Home", root)]
-    values += ["NULL", max_connections, len(dirs)]
-    for dir_name, path in dirs:
-        values += [dir_name, path, 0, -1]
-    return values
+        return [name, password, server_id, enabled, group]
+    dirs = [("Home", root)] if directories is None else directories
+    return [name, password, server_id, enabled, "NULL", max_connections, len(dirs)] + sum(([*d, 0, -1] for d in dirs), [])
 
 
 def config_text(servers, users):
@@ -150,10 +147,6 @@ class Vostrine:
         with self._changed:
             return bytes(self._out)
 
-    def mark(self):
-        # Position in the output; wait_for(..., since=mark) looks only after it.
-        return len(self.output())
-
     def wait_for(self, text, since=0, timeout=WAIT):
         # Waits until the console output after `since` holds text (or matches a
         # compiled pattern); returns the end of the match.
@@ -173,7 +166,7 @@ class Vostrine:
     def view(self, what):
         # Types "view <what>" and returns the text of the view.
         count_line = {"conn": "ConnectionCount:", "server": "ServerCount:", "user": "UserCount:"}[what]
-        since = self.mark()
+        since = len(self.output())
         self.type("view %s\n" % what)
         start = self.wait_for(count_line, since) - len(count_line)
         end = self.wait_for("Vostrine>", start)
@@ -397,14 +390,24 @@ class ServerTest(unittest.TestCase):
 
     # A real client program, run in a scratch folder of its own (self.local).
     def run_client(self, *command, stdin=None):
-        result = subprocess.run(command, input=stdin, capture_output=True, timeout=CLIENT_WAIT, cwd=self.local)
-        self.assertEqual(result.returncode, 0, "%s failed:\n%s\n%s" % (command[0], result.stdout.decode(errors="replace"),
-                                                                       result.stderr.decode(errors="replace")))
-        return result.stdout.decode(errors="replace")
+        done = subprocess.run(command, input=stdin, capture_output=True, timeout=CLIENT_WAIT, cwd=self.local, text=True,
+                              errors="replace")
+        self.assertEqual(done.returncode, 0, "%s failed:\n%s\n%s" % (command[0], done.stdout, done.stderr))
+        return done.stdout
 
     def local_file(self, relative, data=None):
         # Writes a file of the client's folder when given its data; returns its data otherwise.
         return content(os.path.join(self.local, relative), data)
+
+
+def client_context(newest=None):
+    # A TLS client that accepts the test certificate; with newest (TLS 1.2),
+    # one without tickets, whose sessions resume by their id.
+    context = ssl.create_default_context()
+    context.check_hostname, context.verify_mode = False, ssl.CERT_NONE
+    if newest:
+        context.maximum_version, context.options = newest, context.options | ssl.OP_NO_TICKET
+    return context
 
 
 _certificate = []

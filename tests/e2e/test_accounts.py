@@ -30,12 +30,10 @@ def libcrypt_hash(method, password):
 
 class Accounts(ServerTest):
     def serve_accounts(self, sections, args=(), **options):
-        settings = os.path.join(self.scratch(), "vostrine.conf")
-        content(settings, "".join("[account %s]\n%s\n" % (name, "\n".join("%s = %s" % kv for kv in keys.items()))
-                            for name, keys in sections.items()))
-        names = ["alice"] + list(sections)
+        settings = content(os.path.join(self.scratch(), "vostrine.conf"), "".join(
+            "[account %s]\n%s\n" % (name, "\n".join("%s = %s" % kv for kv in keys.items())) for name, keys in sections.items()))
         return self.serve(args=["--extensions", "--settings", settings] + list(args), max_connections=40,
-                          users=[user(name, "secret") for name in names],
+                          users=[user(name, "secret") for name in ["alice"] + list(sections)],
                           files={"a.txt": "a" * 100, "gone.txt": "g", "empty/": None, "pub/p.txt": "p"}, **options)
 
     def test_each_permission_and_preset_refuses_exactly_its_commands(self):
@@ -79,8 +77,7 @@ class Accounts(ServerTest):
         for text, fault in (("[account h]\npassword = secret\n", ":2: password = secret: expected a crypt(3) hash"),
                             ("[account nobody]\numask = 022\n", ":2: [account nobody]: no such account in ./config"),
                             ("[account alice]\nrate = 1M\n", ":2: rate: not an account setting")):
-            path = os.path.join(self.scratch(), "s.conf")
-            content(path, text)
+            path = content(os.path.join(self.scratch(), "s.conf"), text)
             self.assertRefused(["--settings", path], path + fault, whole=False, cwd=srv.workdir)
 
     def test_rate_umask_hidden_and_denied_names(self):

@@ -36,7 +36,7 @@ class Options(ServerTest):
             self.assertTrue(first.startswith(b"vostrine: ") and any(a.encode() in first for a in arguments), first)
             self.assertEqual(usage.startswith(b"Usage: vostrine"), "/no/such" not in arguments[-1], done.stderr)
 
-    def test_abor_sent_as_urgent_data_keeps_the_next_command_whole(self):
+    def test_abor_sent_as_urgent_data_keeps_the_next_command_whole_and_refusals_end_with_cr_lf(self):
         for args, abor in (((), "500 Command not implemented.\r\n"), (("--extensions",), "225 No transfer to abort.\r\n")):
             c = self.connect(self.serve(args=args)).login("alice", "secret")
             c.send(b"\xff\xf4\xff")           # Telnet interrupt process, then synch,
@@ -46,16 +46,9 @@ class Options(ServerTest):
             c.send(b"PWD\r\nUSER \xff\xffx\r\n")  # IAC IAC is a literal 0xFF
             self.assertEqual(c.reply() + c.reply() + c.reply(),
                              abor + '257 "/" is current directory.\r\n331 Password required for \udcffx\r\n')
+        refused = self.connect(self.serve(args=["--extensions"], max_connections=0), greet=False)
+        self.assertEqual(refused.line(), b"502 Too many users on this server.\r\n")  # with CR LF, unlike without
 
-    def test_refusal_line_ends_with_cr_lf(self):
-        self.assertEqual(self.connect(self.serve(args=["--extensions"], max_connections=0), greet=False).line(),
-                         b"502 Too many users on this server.\r\n")
-
-
-    # The lists a reader sees against the lists the server runs on: --help
-    # (built from the option registry) against the README's table and the
-    # manual page, and HELP and FEAT (built from the command table) against
-    # what the server answers.
     def test_readme_and_manual_page_list_every_option_of_help(self):
         options = set(re.findall(r"^  --([a-z-]+)", run("--help").stdout.decode(), re.M))
         self.assertIn("max-per-address", options)

@@ -19,16 +19,12 @@ class FileTest(ServerTest):
         os.makedirs(os.path.join(self.srv.workdir, "secret"))
         self.c = self.connect(self.srv).login("alice", "secret")
 
-    def test_change_directory_replies_and_view(self):
+    def test_nothing_above_the_root_is_reached(self):
         # The walk's rules are unit-tested; here, the replies and what the view shows.
+        os.rmdir(self.srv.path("empty"))
         self.c.talk([("CWD pub", '250 "/pub" is current directory.'), ("PWD", '257 "/pub" is current directory.')])
         self.assertIn("\tLocalDirectory:root/pub\n\tCurrentDirectory:/pub\n", self.srv.view("conn"))
         self.c.talk([("CWD \\nowhere\\deep\\", CWD_FAILED % "nowhere/deep"), ("CWD /p.txt", CWD_FAILED % "p.txt"),
-                     ("CWD", '250 "/" is current directory.')])
-
-    def test_nothing_above_the_root_is_reached(self):
-        os.rmdir(self.srv.path("empty"))
-        self.c.talk([("CWD pub", '250 "/pub" is current directory.'),
                      ("CWD ..", '250 "/pub/.." is current directory.'),  # back at the root: inside
                      ("CWD ..", CWD_FAILED % ".."), ("CWD ../..", CWD_FAILED % "../.."),
                      ("CWD /../secret", CWD_FAILED % "../secret"), ("DELE ../outside.txt", NOT_FOUND),
@@ -37,7 +33,7 @@ class FileTest(ServerTest):
                      ("RNFR ../outside.txt", NOT_THERE % "../outside.txt"), ("RNFR a.txt", RENAME_READY),
                      ("RNTO ../stolen.txt", RENAME_FAILED), ("RNTO pub/../../stolen.txt", RENAME_FAILED),
                      ("RMD /", NO_DIRECTORY), ("RMD .", NO_DIRECTORY),
-                     ("SIZE pub/../a.txt", "213 1234")])  # names that stay inside work
+                     ("SIZE pub/../a.txt", "213 1234"), ("CWD", '250 "/" is current directory.')])  # inside: they work
         self.assertEqual(sorted(os.listdir(self.srv.workdir)), ["config", "outside.txt", "root", "secret"])
         self.assertEqual(content(os.path.join(self.srv.workdir, "outside.txt")), b"keep me")
         self.assertTrue(os.path.isdir(self.srv.root))

@@ -6,10 +6,11 @@ from harness import ServerTest, user
 from replies import BYE, LOGGED_IN, LOGIN_FIRST, NO_USER, OK, WRONG
 
 TOO_MANY = "530 Not logged in, too many people are using this user.\r\n"
+NO_HOME = "530 Not logged in, user has no home directory.\r\n"
 ACCOUNTS = [user("alice", "secret", max_connections=2), user("bob", "hunter2", max_connections=3),
             user("anon"),  # empty password: any password
             user("off", "secret", enabled=0), user("offanon", enabled=0), user("homeless", "pw", directories=[]),
-            user("grouped", "pw", group="staff")]
+            user("grouped", "pw", group="staff"), user("eve", "pw", root="NULL")]  # SECURITY: an empty root
 
 
 class Login(ServerTest):
@@ -26,9 +27,10 @@ class Login(ServerTest):
         for name, password, reply in [(None, "secret", NO_USER), ("nobody", "secret", NO_USER), ("Alice", "secret", NO_USER),
                                       ("alice", "Secret", WRONG), ("alice", "", WRONG), ("off", "secret", WRONG),
                                       ("offanon", "anything", WRONG), ("grouped", "pw", TOO_MANY),
-                                      ("homeless", "pw", "530 Not logged in, user has no home directory.\r\n"),
+                                      ("homeless", "pw", NO_HOME), ("eve", "pw", NO_HOME),
                                       ("anon", "whatever", LOGGED_IN), ("anon", "", LOGGED_IN), ("alice", "secret", LOGGED_IN)]:
             self.assertEqual(self.attempt(name, password), reply, (name, password))
+        self.assertIn(b"user 7 (eve) has an empty root directory", self.srv.output())
 
     def test_account_limit_is_freed_by_quit(self):
         first = self.connect(self.srv).login("alice", "secret")
@@ -36,7 +38,6 @@ class Login(ServerTest):
         self.assertEqual(self.attempt("alice", "secret"), TOO_MANY)
         self.assertEqual(self.srv.field("user", 0, "OnlineConnections"), 2)
         first.talk([("QUIT", BYE)])
-        self.assertTrue(first.closed())
         self.srv.wait_field("user", 0, "OnlineConnections", 1)
         self.assertEqual(self.attempt("alice", "secret"), LOGGED_IN)
 
@@ -47,7 +48,6 @@ class Login(ServerTest):
         c.talk([("NOOP", LOGIN_FIRST), ("PASS hunter2", LOGGED_IN), ("PASS hunter2", LOGGED_IN)])  # counted once
         self.assertEqual([self.srv.field("user", i, "OnlineConnections") for i in (0, 1)], [0, 1])
         c.talk([("BYE", BYE)])
-        self.assertTrue(c.closed())
         self.srv.wait_field("user", 1, "OnlineConnections", 0)
         self.srv.wait_field("server", 0, "OnlineConnections", 0)
 

@@ -17,7 +17,7 @@ from harness import (BINARY, TOP, WAIT, ServerTest, Vostrine, certificate, conte
 from replies import COMPLETE, LOGGED_IN, LOGIN_FIRST, OPENING, PORT_OK, TOO_MANY_USERS, WRONG
 
 
-class Options(ServerTest):
+class Service(ServerTest):
     def test_signals_stop_cleanly_and_sighup_reopens_the_logs(self):
         for number, args in ((signal.SIGINT, []), (signal.SIGTERM, ["--no-console"]), (signal.SIGHUP, [])):
             srv = self.serve(args=args + ["--hide-passwords"])
@@ -127,12 +127,8 @@ class Options(ServerTest):
         srv.stop()
         self.assertEqual(manager.recv(4096), b"STOPPING=1")
 
-
-class Settings(ServerTest):
     def write(self, text):
-        path = os.path.join(self.scratch(), "vostrine.conf")
-        content(path, text)
-        return path
+        return content(os.path.join(self.scratch(), "vostrine.conf"), text)
 
     def test_every_option_as_a_setting_and_the_command_line_wins(self):
         low = 20000 + os.getpid() * 11 % 10000
@@ -163,8 +159,6 @@ class Settings(ServerTest):
             self.assertRefused(["--settings", path], path + fault, whole=False)
         self.assertRefused(["--settings", "/nonexistent.conf"], "/nonexistent.conf: No such file or directory")
 
-
-class Logs(ServerTest):
     def test_xferlog_and_auth_log_lines(self):
         logs = self.scratch()
         xferlog, auth = os.path.join(logs, "xferlog"), os.path.join(logs, "auth.log")
@@ -186,8 +180,6 @@ class Logs(ServerTest):
         self.assertRegex(content(auth).decode(), r"login failed for user alice from 127\.0\.0\.1 port \d+\n.*"
                                                  r"login ok for user alice from 127\.0\.0\.1 port \d+\n$")
 
-
-class FailedLogins(ServerTest):
     def test_pauses_grow_and_the_fifth_failure_closes(self):
         srv = self.serve(users=[user("alice", "secret"), user("bob", "pw")])
         c = self.connect(srv)
@@ -200,7 +192,7 @@ class FailedLogins(ServerTest):
         c.talk([("PASS pw", LOGGED_IN)])
         other = self.connect(srv)
         other.cmd("PASS x")  # a password with no user counts as well
-        since = srv.mark()
+        since = len(srv.output())
         other.send("PASS y\r\n")
         srv.wait_for(":PASS y\r\n", since)
         srv.type("clear\n")  # ends the pausing connection at once
@@ -210,8 +202,6 @@ class FailedLogins(ServerTest):
         self.assertTrue(last.closed(wait=40))
         self.assertEqual(last.pending.count(b"530 Not logged in"), 5)
 
-
-class Install(ServerTest):
     def test_install_then_run_the_installed_binary_then_uninstall(self):
         stage = self.scratch()
         make = ["make", "-s", "-C", TOP, "DESTDIR=" + stage, "PREFIX=/usr", "BUILD=" + os.path.dirname(BINARY)]
@@ -229,10 +219,6 @@ class Install(ServerTest):
                                   text=True, timeout=60)
             exposure = float(re.search(r"Overall exposure level for \S+: ([\d.]+)", done.stdout).group(1))
             self.assertLessEqual(exposure, 2.0, done.stdout[-3000:])
-            checked = os.path.join(self.scratch(), "vostrine.service")
-            content(checked, text.replace("/usr/sbin/vostrine", binary))
-            self.assertEqual(subprocess.run(["systemd-analyze", "verify", "--man=no", checked], capture_output=True,
-                                            text=True, timeout=60).stderr, "")
         else:
             print("systemd-analyze is not installed: the unit's security rating was not checked")
         # The example settings are settings this binary takes (the files they name aside).

@@ -10,7 +10,7 @@ import socket
 import ssl
 import subprocess
 
-from harness import CLIENT_WAIT, WAIT, ServerTest, certificate, content, run, user
+from harness import CLIENT_WAIT, WAIT, ServerTest, certificate, client_context, content, run, user
 from replies import LOGGED_IN, OK
 
 CONTENT = random.Random(7).randbytes(3 * 1000 * 1000 + 7)
@@ -25,14 +25,6 @@ class ReusingFTP_TLS(ftplib.FTP_TLS):
         if self._prot_p:
             conn = self.context.wrap_socket(conn, server_hostname=self.host, session=self.sock.session)
         return conn, size
-
-
-def client_context(newest=None):
-    context = ssl.create_default_context()
-    context.check_hostname, context.verify_mode = False, ssl.CERT_NONE
-    if newest:  # TLS 1.2 without tickets: sessions resume by their id
-        context.maximum_version, context.options = newest, context.options | ssl.OP_NO_TICKET
-    return context
 
 
 class TlsTest(ServerTest):
@@ -91,13 +83,7 @@ class Protocol(TlsTest):
                 ftp.transfercmd(command)
         self.assertTrue(ftp.sendcmd("PASV").startswith("227"))  # setting one up is allowed
 
-    def test_a_data_connection_that_does_not_resume_the_session_is_refused(self):
-        ftp = self.ftp(self.serve_tls(), kind=ftplib.FTP_TLS)  # ftplib's own: a new session per data connection
-        with self.assertRaisesRegex(ftplib.error_perm, "^522 Data connection must reuse the control connection's TLS session.$"):
-            self.retr(ftp)
-        self.assertEqual(self.retr(self.ftp(self.serve_tls("--tls-allow-new-data-sessions"), kind=ftplib.FTP_TLS)), CONTENT)
-
-    def test_broken_handshakes_and_transfers_leave_the_server_serving(self):
+    def test_broken_handshakes_transfers_and_new_sessions_leave_the_server_serving(self):
         srv = self.serve_tls()
         for sent in (b"\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", b"USER alice\r\nPASS secret\r\n" * 10):
             c = self.connect(srv)  # half a ClientHello, then gone; or clear text where a handshake belongs
@@ -114,6 +100,11 @@ class Protocol(TlsTest):
         self.assertRegex(srv.output(), rb"TLS handshake failed on \d+ from 127\.0\.0\.1 port \d+: ")
         self.assertRegex(srv.output(), rb"FTPS is on: certificate /CN=localhost, valid until \w{3} +\d+ [\d:]+ \d{4} GMT\.\n")
         self.assertEqual(self.retr(self.ftp(srv)), CONTENT)
+        # ftplib's own client starts a new session per data connection: refused, unless allowed.
+        ftp = self.ftp(srv, kind=ftplib.FTP_TLS)
+        with self.assertRaisesRegex(ftplib.error_perm, "^522 Data connection must reuse the control connection's TLS session.$"):
+            self.retr(ftp)
+        self.assertEqual(self.retr(self.ftp(self.serve_tls("--tls-allow-new-data-sessions"), kind=ftplib.FTP_TLS)), CONTENT)
 
     def test_a_data_connection_resuming_another_clients_session_is_refused(self):
         srv = self.serve_tls()

@@ -57,20 +57,17 @@ class Transfers(TransferTest):
                     self.assertEqual(self.srv.read(afterwards[0]) if os.path.exists(path) else None, afterwards[1])
         self.c.talk([("NOOP", OK)])
 
-    def test_a_file_over_4_gib_is_listed_and_sized(self):
+    def test_files_over_4_gib_full_disks_and_files_that_shrink(self):
         with open(self.srv.path("sparse.bin"), "wb") as f:
             f.truncate(5 * 1024 ** 3 + 3)
         self.c.talk([("SIZE sparse.bin", "213 5368709123")])
         self.assertIn("-r-xr-xr-x   1 owner    group      5368709123 ", self.listing("sparse.bin"))
-
-    def test_a_failed_disk_write_is_reported(self):
         # A file size limit on the server makes its writes fail as a full disk would.
         _, hard = resource.prlimit(self.srv.process.pid, resource.RLIMIT_FSIZE)
         resource.prlimit(self.srv.process.pid, resource.RLIMIT_FSIZE, (1 << 20, hard))
         self.assertEqual(self.c.transfer("STOR big.bin", bytes(3 << 20))[1], OPENING + "452 Can't write file.\r\n")
         self.assertEqual(self.c.transfer("STOR fits.bin", b"small")[1], OPENING + COMPLETE)
-
-    def test_a_file_that_shrinks_during_retr_ends_the_transfer_at_its_end_and_says_so(self):
+        # A file that shrinks during RETR ends the transfer at its end, and says so.
         self.srv.put("shrinking.bin", b"s" * (64 << 20))
         data = self.c.pasv()
         self.c.talk([("RETR shrinking.bin", OPENING)])  # unread, the socket buffers fill and the server waits
@@ -81,11 +78,6 @@ class Transfers(TransferTest):
 
 
 class DataConnections(TransferTest):
-    def test_pasv_reply_names_the_address_the_client_reached(self):
-        for address in ("127.0.0.1", "127.0.0.2"):
-            reply = self.connect(self.srv, host=address).login("alice", "secret").cmd("PASV")
-            self.assertRegex(reply, r"^227 Entering Passive Mode \(%s,\d+,\d+\)\.\r\n$" % address.replace(".", ","))
-
     def test_one_transfer_per_pasv_and_many_per_port(self):
         self.c.pasv().close()  # a listener that nobody uses is replaced by the next PASV
         self.assertEqual(self.c.transfer("RETR empty.txt"), (b"", OPENING + COMPLETE))
@@ -108,7 +100,10 @@ class DataConnections(TransferTest):
         self.c.talk([("PORT +127,+0,+0,+1,+%d,+%d" % divmod(listener.getsockname()[1], 256), PORT_OK)])
         self.assertEqual(self.c.transfer("RETR with blanks.txt", via=listener), (b"12345", OPENING + COMPLETE))
 
-    def test_passive_port_is_kept_for_the_client(self):
+    def test_pasv_names_the_address_the_client_reached_and_keeps_the_port_for_it(self):
+        for address in ("127.0.0.1", "127.0.0.2"):
+            reply = self.connect(self.srv, host=address).login("alice", "secret").cmd("PASV")
+            self.assertRegex(reply, r"^227 Entering Passive Mode \(%s,\d+,\d+\)\.\r\n$" % address.replace(".", ","))
         port = pasv_target(self.c.cmd("PASV"))[1]
         thief = socket.create_connection(("127.0.0.1", port), timeout=WAIT, source_address=("127.0.0.2", 0))
         self.addCleanup(thief.close)

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 
 #include "platform/Sandbox.h"
@@ -25,21 +26,16 @@ TEST(Sandbox, OnlyTheRootsOpen) {
         SandboxStatus status = ApplySandbox({{root}, {}, {}, false}, &fault);
         if (status == SandboxStatus::Unavailable) _exit(77);
         if (status != SandboxStatus::Applied) _exit(1);
-        struct Case {
-            std::string Path;
-            int Flags;
-            int Error;  // 0: opens
-        } cases[] = {
-            {root + "/inside.txt", O_RDONLY, 0}, {root + "/new.txt", O_WRONLY | O_CREAT, 0},
-            {outside, O_RDONLY, EACCES},         {root + "/leads-out", O_RDONLY, EACCES},
-            {"/etc/passwd", O_RDONLY, EACCES},   {scratch.Path + "/made.txt", O_WRONLY | O_CREAT, EACCES},
-        };
+        // path, open flags, the error expected (0: it opens)
+        const std::tuple<std::string, int, int> cases[] = {
+            {root + "/inside.txt", O_RDONLY, 0}, {root + "/new.txt", O_WRONLY | O_CREAT, 0}, {outside, O_RDONLY, EACCES},
+            {root + "/leads-out", O_RDONLY, EACCES}, {"/etc/passwd", O_RDONLY, EACCES},
+            {scratch.Path + "/made.txt", O_WRONLY | O_CREAT, EACCES}};
         int failures = 0;
-        for (const Case& c : cases) {
-            int fd = open(c.Path.c_str(), c.Flags | O_CLOEXEC, 0644);
-            int error = fd < 0 ? errno : 0;
+        for (const auto& [path, flags, expected] : cases) {
+            int fd = open(path.c_str(), flags | O_CLOEXEC, 0644);
+            failures += (fd < 0 ? errno : 0) != expected;
             if (fd >= 0) close(fd);
-            if (error != c.Error) ++failures;
         }
         _exit(failures == 0 ? 0 : 2);
     }

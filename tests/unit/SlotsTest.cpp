@@ -65,10 +65,3 @@ TEST_F(SlotsTest, QuitCountsOnceAndOnlyForItsGeneration) {
     EXPECT_EQ(Connection[0]->InUsed + Server[0]->OnlineConnections + User[0]->OnlineConnections, 0);
     EXPECT_FALSE(NetWaitHangUp(control[0], 0)) << "its own thread closes it, after TLS's alert";
 }
-
-TEST_F(SlotsTest, QuitBeforeLoginLeavesTheAccountAlone) {
-    Connection[0]->State = StateLoggedOut;
-    Quit(0);
-    EXPECT_EQ(Server[0]->OnlineConnections, 0);
-    EXPECT_EQ(User[0]->OnlineConnections, 1);
-}
