@@ -105,12 +105,9 @@ struct Session {
         Root = root;
         RootFd.Reset();
     }
-    // The most a transfer step moves at once: under a rate, an eighth of a
-    // second's worth (at least 16 KiB), so that bursts stay short.
-    size_t Piece(size_t wanted) const {
-        size_t most = Rate == 0 ? wanted : static_cast<size_t>(std::max<uint64_t>(16384, Rate / 8));
-        return std::min(wanted, most);
-    }
+    // The most a transfer step moves at once: under a rate, one buffer, so
+    // that a burst is never more than that.
+    size_t Piece(size_t wanted) const { return Rate == 0 ? wanted : std::min(wanted, TransferSize); }
     // Whether a transfer listens to the control connection for commands:
     // while there is room for them, and until the client closed its side.
     bool HearsCommands() const { return !ControlEnded && !ControlFull && Input.LaterBytes < LaterLimit; }

@@ -189,7 +189,7 @@ Replies::Text SendFile(Session& session, int file, int64_t offset, int64_t size,
 
 Replies::Text ReceiveFile(Session& session, int file, bool ascii) {
     if (!ascii) return Pump(session, Replies::CantWriteFile, [&](NetWaits waits) {
-        return session.Data.ReceiveIntoFile(file, waits);
+        return session.Data.ReceiveIntoFile(file, waits);  // a pipe's worth at most: the upload's buffer
     });
     const size_t Piece = session.Piece(TransferSize / 2);
     char* buffer = session.Transfer();

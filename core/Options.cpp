@@ -174,7 +174,8 @@ const OptionRow registry[] = {
     {"config", "FILE", "read the servers and accounts from this file", "./config", 0, 0, SetFile<&O::ConfigFile>,
      "a file name"},
     {"settings", "FILE", "read options from this INI file's [vostrine] section first (name = value; flags yes or no); "
-     "the command line wins", nullptr, 0, 0, SetFile<&O::SettingsFile>, "a file name"},
+     "the command line wins; its [account NAME] sections set what each account may do", nullptr, 0, 0,
+     SetFile<&O::SettingsFile>, "a file name"},
 };
 
 }  // namespace
