@@ -118,7 +118,11 @@ class Accounts(ServerTest):
         for settings in ("contrib/vostrine.conf.example", "demo/vostrine.conf"):
             section = content(os.path.join(TOP, settings)).decode().split("[account anonymous]", 1)[1].split("\n[", 1)[0]
             self.assertRegex(section, r"\npermissions = read-only\n", settings)
-        srv = self.serve_accounts({"anonymous": {"permissions": "read-only"}})
+        xferlog = os.path.join(self.scratch(), "xferlog")
+        srv = self.serve_accounts({"anonymous": {"permissions": "read-only"}}, args=["--xferlog", xferlog])
         c = self.connect(srv).login("anonymous", "secret")
         c.talk([("DELE a.txt", DENIED), ("STOR x", DENIED), ("SIZE a.txt", "213 100")])
-        self.assertEqual(c.transfer("LIST")[1], LIST_START + COMPLETE)
+        self.assertEqual((c.transfer("LIST")[1], c.transfer("RETR a.txt")[1]),
+                         (LIST_START + COMPLETE, OPENING_ASCII + COMPLETE))
+        srv.stop()
+        self.assertIn(b" /a.txt a _ o a anonymous ftp 0 * c\n", content(xferlog))  # access mode a, as log analysers expect
