@@ -3,11 +3,14 @@
 #include <cstring>
 
 #include "Connection/CommandTable.h"
+#include "Connection/ConnectionThreads.h"
 #include "Connection/Commands.h"
 #include "Connection/Replies.h"
 #include "Connection/Session.h"
 #include "core/Log.h"
+#include "core/Metrics.h"
 #include "core/Options.h"
+#include "core/ProxyProtocol.h"
 #include "core/Records.h"
 #include "core/Slots.h"
 #include "platform/System.h"
@@ -98,6 +101,22 @@ bool Permitted(Session& session, const CommandRow& row, const char* keyword, std
     return false;
 }
 
+// SECURITY: a connection from a trusted load balancer (--proxy-protocol)
+// names its client in a PROXY header first, and that client is then the
+// client everywhere: the address checks, the data connections, the logs.
+// Without a valid header within the wait, or for the balancer's own health
+// checks, it is closed without a word; from anyone else no header is read.
+bool LearnRelayedClient(ConnectionStart& start) {
+    ProxyHeader header = ReceiveProxyHeader(start.Socket);
+    if (header.Status != ProxyHeaderStatus::Proxied) {
+        if (Options.Verbose && header.Status == ProxyHeaderStatus::Invalid)
+            ConsolePrintf("Connection %d: no valid PROXY protocol header from the balancer\n", start.Socket);
+        return false;
+    }
+    start.Client = header.Source;
+    return AdmitRelayedClient(start.Slot, start.Socket, start.Client);
+}
+
 }  // namespace
 
 void RunCommandLine(Session& session, std::string_view line) {
@@ -115,6 +134,7 @@ void RunCommandLine(Session& session, std::string_view line) {
         Reply(session, Replies::SyntaxError);
         return;
     }
+    Count(Metrics.Commands[CommandRowNumber(*row)]);
     if (session.Record.State.load() == StateLoggedOut) {
         // SECURITY: before a login nothing counts as activity (a successful
         // PASS does): the idle limit ends a connection that never logs in,
@@ -186,6 +206,11 @@ void ConnectionInstanceProc(ConnectionStart start) {
     ConnectionRecord& record = *Connection[start.Slot];
     static thread_local int threadId = CurrentThreadId();
     record.ThisThread = threadId;
+    if (InAddressBlocks(start.Client, Options.TrustedProxies) && !LearnRelayedClient(start)) {
+        QuitOwn(start.Slot, start.Generation);
+        Descriptor closed(start.Socket);
+        return;
+    }
     Session session(start.Slot, start.Generation, Descriptor(start.Socket), record, start.Client);
     if (Options.Verbose)
         ConsolePrintf("Connection %d from %s port %u\n", start.Socket, ClientAddressText(session).Text,

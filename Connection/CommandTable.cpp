@@ -85,6 +85,10 @@ const CommandRow* FindCommand(std::string_view keyword, bool extensions, bool tl
     return nullptr;
 }
 
+int CommandRows() { return static_cast<int>(std::size(commandTable)); }
+int CommandRowNumber(const CommandRow& row) { return static_cast<int>(&row - commandTable); }
+const char* CommandRowKeyword(int number) { return commandTable[number].Keyword; }
+
 std::string HelpList(bool tls) {
     std::vector<std::string_view> keywords;
     for (const CommandRow& row : commandTable)

@@ -60,6 +60,11 @@ struct CommandRow {
 // (with the extensions, and TLS, on or off as said).
 const CommandRow* FindCommand(std::string_view keyword, bool extensions, bool tls = false);
 
+// The rows by number, for the metrics: how many, the number of a row, the keyword of a number.
+int CommandRows();
+int CommandRowNumber(const CommandRow& row);
+const char* CommandRowKeyword(int number);
+
 // HELP's command list: the keywords known with the extensions (and TLS, when
 // a certificate is loaded), sorted, in lines of 18 each starting with a blank
 // and ending with CR LF.

@@ -10,6 +10,7 @@
 #include "Connection/Replies.h"
 #include "core/Log.h"
 #include "core/LoginGuard.h"
+#include "core/Metrics.h"
 #include "core/Options.h"
 #include "core/Records.h"
 #include "core/Slots.h"
@@ -116,17 +117,38 @@ void Refuse(int socket, std::string_view text) {
 
 }  // namespace
 
+bool AdmitRelayedClient(int slot, int socket, const NetAddress& client) {
+    std::string_view refusal;
+    if (LoginsBarred(client, MonotonicMilliseconds())) refusal = Replies::TooManyFailedLogins;
+    std::unique_lock<std::mutex> hold(SlotLock);
+    // Counted before this connection takes the client's address.
+    if (refusal.empty() && Options.MaxPerAddress > 0 && ConnectionsFromLocked(client) >= Options.MaxPerAddress)
+        refusal = Replies::TooManyFromAddress;
+    Connection[slot]->Peer = client;
+    hold.unlock();
+    if (refusal.empty()) return true;
+    Count(Metrics.Refused[static_cast<int>(refusal == Replies::TooManyFromAddress ? Refusal::AddressLimit
+                                                                                   : Refusal::FailedLogins)]);
+    ConsoleEchoSent(socket, refusal);
+    NetSendAll(socket, refusal.data(), refusal.size(), -1);
+    return false;
+}
+
 int CreateConnection(int serverIndex, int socket, const NetAddress& peer) {
+    // A balancer's connections are checked once its header names the client.
+    bool relayed = InAddressBlocks(peer, Options.TrustedProxies);
     // SECURITY: an address that failed to log in too often recently is turned
     // away until those failures are old.
-    if (LoginsBarred(peer, MonotonicMilliseconds())) {
+    if (!relayed && LoginsBarred(peer, MonotonicMilliseconds())) {
+        Count(Metrics.Refused[static_cast<int>(Refusal::FailedLogins)]);
         Refuse(socket, Replies::TooManyFailedLogins);
         return -1;
     }
     std::unique_lock<std::mutex> hold(SlotLock);
     // SECURITY: one address may not take every slot (--max-per-address).
-    if (Options.MaxPerAddress > 0 && ConnectionsFromLocked(peer) >= Options.MaxPerAddress) {
+    if (!relayed && Options.MaxPerAddress > 0 && ConnectionsFromLocked(peer) >= Options.MaxPerAddress) {
         hold.unlock();
+        Count(Metrics.Refused[static_cast<int>(Refusal::AddressLimit)]);
         Refuse(socket, Replies::TooManyFromAddress);
         return -1;
     }
@@ -151,6 +173,7 @@ int CreateConnection(int serverIndex, int socket, const NetAddress& peer) {
     record.Attached = true;
     record.InUsed = 0xFF;
     ConnectionStart start{slot, record.Generation, socket, peer};
+    Count(Metrics.Connections);
     if (idleThreads > static_cast<int>(arrivedConnections.size())) {
         arrivedConnections.push_back(start);
         hold.unlock();  // so that the thread woken below need not wait for the lock
@@ -174,7 +197,10 @@ int CreateConnection(int serverIndex, int socket, const NetAddress& peer) {
     return slot;
 }
 
-void RefuseConnection(int socket) { Refuse(socket, Spoken().TooManyUsers); }
+void RefuseConnection(int socket) {
+    Count(Metrics.Refused[static_cast<int>(Refusal::ServerFull)]);
+    Refuse(socket, Spoken().TooManyUsers);
+}
 
 void EndAllConnections() {
     QuitEveryConnection();

@@ -18,6 +18,12 @@ int CreateConnection(int serverIndex, int socket, const NetAddress& peer = NetAd
 // Answers an accepted socket that cannot be served with the refusal line and closes it.
 void RefuseConnection(int socket);
 
+// A connection relayed by a trusted load balancer, once its PROXY header has
+// named the client: the address checks a direct connection meets at accept,
+// now for the client; the slot shows its address. False, after the refusal
+// was sent, when the client is turned away.
+bool AdmitRelayedClient(int slot, int socket, const NetAddress& client);
+
 // Shutdown: ends every connection and waits until every connection thread has
 // ended. No new connection may arrive any more (listeners stopped first).
 void EndAllConnections();

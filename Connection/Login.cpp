@@ -10,6 +10,7 @@
 #include "Connection/Session.h"
 #include "core/Accounts.h"
 #include "core/LogFiles.h"
+#include "core/Metrics.h"
 #include "core/LoginGuard.h"
 #include "core/Options.h"
 #include "core/Records.h"
@@ -29,6 +30,7 @@ constexpr int LoginPauseUnit = 1000;  // milliseconds
 
 // One line in the login log.
 void LogAttempt(Session& session, bool ok) {
+    Count(Metrics.Logins[ok ? 1 : 0]);
     LogLogin(ClientAddressText(session).Text, session.Client.Port, session.UserName, ok);
 }
 

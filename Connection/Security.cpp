@@ -6,6 +6,7 @@
 #include "Connection/Replies.h"
 #include "Connection/Session.h"
 #include "core/Log.h"
+#include "core/Metrics.h"
 #include "core/Slots.h"
 
 void CommandAuth(Session& session, char* argument) {
@@ -29,6 +30,7 @@ void CommandAuth(Session& session, char* argument) {
     session.Input.LaterBytes = 0;
     std::string reason;
     NetStatus status = session.Control.StartTls(true, NetWaits(), &reason);
+    Count(Metrics.TlsHandshakes[status == NetStatus::Ok ? 1 : 0]);
     if (status == NetStatus::Ok) return;
     if (status == NetStatus::Failed) {
         ConsolePrintf("TLS handshake failed on %d from %s port %u: %s\r\n", session.Control.Fd(),

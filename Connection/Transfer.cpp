@@ -14,6 +14,7 @@
 #include "FileSystem/Paths.h"
 #include "core/Log.h"
 #include "core/LogFiles.h"
+#include "core/Metrics.h"
 #include "core/Records.h"
 #include "platform/Beneath.h"
 #include "platform/Files.h"
@@ -231,6 +232,11 @@ namespace {
 // A file transfer to its end: the final reply, then its line in the transfer log.
 void FileTransfer(Session& session, const char* argument, bool outgoing, Replies::Text reply) {
     bool complete = reply == Replies::TransferComplete && !session.AbortRequested;
+    bool aborted = session.AbortRequested || reply == Replies::TransferAborted;
+    Count(Metrics.Transfers[outgoing][static_cast<int>(complete  ? TransferResult::Complete
+                                                       : aborted ? TransferResult::Aborted
+                                                                 : TransferResult::Failed)]);
+    Count(Metrics.TransferBytes[outgoing], static_cast<uint64_t>(session.Moved));
     Finish(session, reply);
     LogFileTransfer(session, argument, outgoing, complete);
 }

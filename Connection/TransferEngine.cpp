@@ -7,6 +7,7 @@
 #include "DataConnection/AsciiMode.h"
 #include "DataConnection/DataConnection.h"
 #include "core/Log.h"
+#include "core/Metrics.h"
 #include "core/Options.h"
 #include "platform/Files.h"
 #include "platform/Net.h"
@@ -122,6 +123,7 @@ Replies::Text ProtectDataConnection(Session& session) {
     std::string reason;
     for (;;) {
         NetStatus status = session.Data.StartTls(false, session.TransferWaits(), &reason);
+        if (status == NetStatus::Ok || status == NetStatus::Failed) Count(Metrics.TlsHandshakes[status == NetStatus::Ok]);
         if (status == NetStatus::Ok) break;
         if (status == NetStatus::Interrupted && GoOn(session)) continue;
         if (status == NetStatus::Failed) {

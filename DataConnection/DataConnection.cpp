@@ -4,6 +4,8 @@
 #include <random>
 #include <string_view>
 
+#include "core/Options.h"
+#include "core/ProxyProtocol.h"
 #include "platform/Net.h"
 
 namespace {
@@ -130,8 +132,15 @@ DataStatus ConnectDataSocket(DataEndpoint& endpoint, const NetAddress& peer, Net
         NetAddress from;
         NetStatus status = NetAccept(endpoint.Listener.Get(), waits, &accepted, &from);
         if (status != NetStatus::Ok) return StatusOf(status);
-        // SECURITY: only the client's own host may take the passive port.
-        if (SameHost(from, peer)) {
+        // SECURITY: only the client's own host may take the passive port, or a
+        // trusted load balancer (--proxy-protocol) that relays it and says so
+        // in a PROXY header naming the client.
+        bool relayed = !SameHost(from, peer) && InAddressBlocks(from, Options.TrustedProxies);
+        if (relayed) {
+            ProxyHeader header = ReceiveProxyHeader(accepted.Get());
+            relayed = header.Status == ProxyHeaderStatus::Proxied && SameHost(header.Source, peer);
+        }
+        if (relayed || SameHost(from, peer)) {
             endpoint.Listener.Reset();
             *data = std::move(accepted);
             return DataStatus::Connected;

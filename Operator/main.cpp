@@ -9,11 +9,14 @@
 #include "Operator/CommandLine.h"
 #include "Operator/Console.h"
 #include "core/Accounts.h"
+#include "Connection/CommandTable.h"
 #include "core/Log.h"
+#include "core/Metrics.h"
 #include "core/LogFiles.h"
 #include "core/Options.h"
 #include "core/Records.h"
 #include "platform/Crypt.h"
+#include "platform/MetricsServer.h"
 #include "platform/Sandbox.h"
 #include "platform/System.h"
 #include "platform/Tls.h"
@@ -52,6 +55,7 @@ bool Confine() {
     for (const std::string& file : {Options.TlsCertificate, Options.TlsKey})
         if (!file.empty()) rules.ReadFiles.push_back(file);
     rules.NameResolution = !Options.PassiveHost.empty();
+    rules.ProcessFigures = Options.MetricsAddress.Family != AddressFamily::None;
     std::string fault;
     switch (ApplySandbox(rules, &fault)) {
         case SandboxStatus::Applied: return true;
@@ -109,6 +113,12 @@ int main(int argc, char** argv) {
     }
     if (!Options.TlsCertificate.empty() && !TlsSetUp(Options.TlsCertificate, Options.TlsKey, &fault)) {
         std::fprintf(stderr, "vostrine: %s\n", fault.c_str());
+        return 2;
+    }
+    // The endpoint binds with the listeners, before any privilege is dropped.
+    NameCommands(CommandRowKeyword, CommandRows());
+    if (Options.MetricsAddress.Family != AddressFamily::None && !StartMetricsServer(Options.MetricsAddress, RenderMetrics, &fault)) {
+        std::fprintf(stderr, "vostrine: --metrics: %s\n", fault.c_str());
         return 2;
     }
     if (const char* unopened = OpenLogFiles()) {
@@ -179,6 +189,7 @@ int main(int argc, char** argv) {
     }
     WakeSignal(StopEvent);
     CloseServer();
+    StopMetricsServer();
     PauseConsole();
     ConsoleFlush();
     return 0;

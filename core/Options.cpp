@@ -117,6 +117,24 @@ bool SetPassivePorts(const OptionRow& row, const char* value, ProgramOptions& op
 
 bool SetUmask(const OptionRow&, const char* value, ProgramOptions& options) { return ParseUmask(value, &options.Umask); }
 
+// ADDRESS:PORT, an IPv6 address in brackets: [::1]:9100.
+bool SetMetricsAddress(const OptionRow&, const char* value, ProgramOptions& options) {
+    std::string_view text = value;
+    size_t colon = text.rfind(':');
+    if (colon == std::string_view::npos) return false;
+    std::string_view host = text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    long port = 0;
+    std::string digits(text.substr(colon + 1));
+    if (!ParseAddress(host, &options.MetricsAddress) || !ReadNumber(digits.c_str(), 1, 65535, &port)) return false;
+    options.MetricsAddress.Port = static_cast<uint16_t>(port);
+    return true;
+}
+
+bool SetTrustedProxies(const OptionRow&, const char* value, ProgramOptions& options) {
+    return ParseAddressBlocks(value, &options.TrustedProxies);
+}
+
 // --sandbox: on (no value, yes), --sandbox=required, or off (no).
 bool SetSandbox(const OptionRow& row, const char* value, ProgramOptions& options) {
     bool on = false;
@@ -171,6 +189,12 @@ const OptionRow registry[] = {
      "yes, no or required", true},
     {"umask", "MASK", "files and directories clients create get this octal umask (an account's settings may set "
      "its own)", "the process's", 0, 0, SetUmask, "an octal mask from 000 to 777"},
+    {"proxy-protocol", "ADDRESS[,...]",
+     "connections from these addresses or blocks (10.0.0.0/8) are a load balancer's: each begins with a PROXY "
+     "protocol header (version 1 or 2) naming the client, which is then the client everywhere", nullptr, 0, 0,
+     SetTrustedProxies, "IPv4 or IPv6 addresses or blocks such as 10.0.0.0/8, comma-separated"},
+    {"metrics", "ADDRESS:PORT", "serve Prometheus metrics at http://ADDRESS:PORT/metrics ([::1]:9100 for IPv6)",
+     nullptr, 0, 0, SetMetricsAddress, "ADDRESS:PORT, such as 127.0.0.1:9100"},
     {"config", "FILE", "read the servers and accounts from this file", "./config", 0, 0, SetFile<&O::ConfigFile>,
      "a file name"},
     {"settings", "FILE", "read options from this INI file's [vostrine] section first (name = value; flags yes or no); "

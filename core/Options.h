@@ -11,7 +11,9 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "core/ProxyProtocol.h"
 #include "platform/Address.h"
 
 constexpr int DefaultMaxConnections = 100;
@@ -42,6 +44,8 @@ struct ProgramOptions {
     int Sandbox = 0;                     // 1: confine files with Landlock where the kernel can; 2: required
     bool Verbose = false;                // who connects and why failures happen, on the console
     int Umask = -1;                      // files and directories created with it (-1: the process's)
+    std::vector<AddressBlock> TrustedProxies;  // connections from these begin with a PROXY protocol header
+    NetAddress MetricsAddress;           // where GET /metrics is served, with its port (no family: nowhere)
 };
 
 extern ProgramOptions Options;

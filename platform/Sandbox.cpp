@@ -76,6 +76,8 @@ SandboxStatus ApplySandbox(const SandboxRules& rules, std::string* fault) {
         for (const char* tree : LibraryTrees)
             if (!allow(tree, ReadTree, true)) return failed(std::string("landlock_add_rule ") + tree);
     }
+    if (rules.ProcessFigures && (!allow("/proc/self", ReadTree, true) || !allow("/proc/stat", ReadFile, false)))
+        return failed("landlock_add_rule /proc");
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     // The sanitizers' reports at exit read the process's own /proc entries.
     if (!allow("/proc/self", ReadTree, true)) return failed("landlock_add_rule /proc/self");

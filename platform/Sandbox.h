@@ -11,6 +11,7 @@ struct SandboxRules {
     std::vector<std::string> AppendDirectories;  // the log files' folders: open files for writing, create them
     std::vector<std::string> ReadFiles;        // the certificate and key, name resolution's files
     bool NameResolution = false;               // what a host name's lookup reads (/etc/hosts, NSS modules)
+    bool ProcessFigures = false;               // the process's own /proc entries and /proc/stat (--metrics)
 };
 
 enum class SandboxStatus { Applied, Unavailable, Failed };

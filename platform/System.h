@@ -52,6 +52,13 @@ bool DropPrivileges(const RunAs& runAs, std::string* fault);
 // without libsystemd.
 void NotifyServiceManager(const char* state);
 
+// What the kernel says of this process, for the metrics.
+struct ProcessFigures {
+    uint64_t ResidentBytes = 0, OpenDescriptors = 0, Threads = 0;
+    double CpuSeconds = 0, StartTimeSeconds = 0;  // user and system time; the start, since 1970
+};
+ProcessFigures ReadProcessFigures();
+
 // Whether the process runs as root.
 bool RunningAsRoot();
 
