@@ -1,5 +1,7 @@
 #include "DataConnection/DataConnection.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <random>
 #include <string_view>
@@ -90,23 +92,25 @@ PassiveStatus OpenPassiveListener(const NetAddress& local, bool localOnly, uint1
     // a busy server (or a small --passive-ports range) runs out of ports, and
     // the kernel's search for a free one grows long.
     NetSetReuseAddress(socket.Get());
-    if (low == 0) {
-        if (NetBind(socket.Get(), at(0)) != NetStatus::Ok) return PassiveStatus::BindFailed;
-    } else {
-        static thread_local std::minstd_rand random{std::random_device{}()};
-        uint32_t count = static_cast<uint32_t>(high - low) + 1;
-        uint32_t start = static_cast<uint32_t>(random() % count);
-        bool bound = false;
-        for (uint32_t i = 0; i < count && !bound; ++i) {
-            NetStatus status = NetBind(socket.Get(), at(static_cast<uint16_t>(low + (start + i) % count)));
-            if (status == NetStatus::Failed) return PassiveStatus::BindFailed;
-            bound = status == NetStatus::Ok;
-        }
-        if (!bound) return PassiveStatus::BindFailed;
+    // The server picks the port itself, from one cursor that starts at random
+    // and walks the --passive-ports range or else the system's ephemeral one:
+    // left to bind(0), the kernel's search for a free port grows with the
+    // ports that a busy hour leaves in TIME_WAIT, and so does every PASV.
+    bool ownRange = low != 0;
+    if (!ownRange) NetEphemeralPorts(&low, &high);
+    static std::atomic<uint32_t> cursor{std::random_device{}()};
+    uint32_t count = static_cast<uint32_t>(high - low) + 1;
+    uint32_t tries = ownRange ? count : std::min<uint32_t>(count, 64);  // then the kernel's own pick
+    bool bound = false;
+    for (uint32_t i = 0; i < tries && !bound; ++i) {
+        NetStatus status = NetBind(socket.Get(), at(static_cast<uint16_t>(low + cursor.fetch_add(1) % count)));
+        if (status == NetStatus::Failed) return PassiveStatus::BindFailed;
+        bound = status == NetStatus::Ok;
     }
+    if (!bound && (ownRange || NetBind(socket.Get(), at(0)) != NetStatus::Ok)) return PassiveStatus::BindFailed;
     if (NetListen(socket.Get(), 1) != NetStatus::Ok) return PassiveStatus::ListenFailed;
-    NetAddress bound;
-    *port = NetLocalAddress(socket.Get(), &bound) ? bound.Port : 0;
+    NetAddress chosen;
+    *port = NetLocalAddress(socket.Get(), &chosen) ? chosen.Port : 0;
     *listener = std::move(socket);
     return PassiveStatus::Ok;
 }

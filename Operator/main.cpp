@@ -17,6 +17,7 @@
 #include "core/Records.h"
 #include "platform/Crypt.h"
 #include "platform/MetricsServer.h"
+#include "platform/Net.h"
 #include "platform/Sandbox.h"
 #include "platform/System.h"
 #include "platform/Tls.h"
@@ -141,6 +142,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     PrepareCreationModes();
+    uint16_t ephemeralLow, ephemeralHigh;  // read now: the sandbox may hide /proc from the first PASV
+    NetEphemeralPorts(&ephemeralLow, &ephemeralHigh);
     if (Options.Sandbox != 0 && !Confine()) {
         AbandonStart();
         ConsoleFlush();

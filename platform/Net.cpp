@@ -2,7 +2,9 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <utility>
 #include <ctime>
 #include <fcntl.h>
 #include <netdb.h>
@@ -99,6 +101,20 @@ void DescriptorClose(int fd) {
 Descriptor NetTcpSocket(AddressFamily family) {
     int domain = family == AddressFamily::IPv6 ? AF_INET6 : AF_INET;
     return Descriptor(socket(domain, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+}
+
+void NetEphemeralPorts(uint16_t* low, uint16_t* high) {
+    static const std::pair<uint16_t, uint16_t> range = [] {
+        unsigned first = 32768, last = 60999;  // Linux's default
+        if (FILE* file = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
+            unsigned a = 0, b = 0;
+            if (std::fscanf(file, "%u %u", &a, &b) == 2 && a >= 1024 && a <= b && b <= 65535) first = a, last = b;
+            std::fclose(file);
+        }
+        return std::pair<uint16_t, uint16_t>(static_cast<uint16_t>(first), static_cast<uint16_t>(last));
+    }();
+    *low = range.first;
+    *high = range.second;
 }
 
 bool NetSetReuseAddress(int fd) {

@@ -57,6 +57,9 @@ struct NetResult {
 
 Descriptor NetTcpSocket(AddressFamily family);  // not open on failure
 bool NetSetReuseAddress(int fd);
+// The system's ephemeral port range (/proc/sys/net/ipv4/ip_local_port_range),
+// read once, at the first call: make that before any sandbox.
+void NetEphemeralPorts(uint16_t* low, uint16_t* high);
 // Lets an IPv6 socket take IPv4 connections too (as IPv4-mapped addresses).
 bool NetSetDualStack(int fd);
 NetStatus NetBind(int fd, const NetAddress& local);  // Ok, AddressInUse or Failed
