@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "Connection/Commands.h"
+#include "core/Metrics.h"
 
 namespace {
 
@@ -70,6 +71,8 @@ constexpr CommandRow commandTable[] = {
     {.Keyword = "PROT", .Handler = CommandProt, .Known = Tls, .Early = Always, .Activity = false, .Feature = "PROT"},
     {.Keyword = "CCC", .Handler = CommandCcc, .Known = Tls, .Early = Always, .Activity = false},
 };
+
+static_assert(std::size(commandTable) <= MetricCommandRows, "the metrics count commands by row");
 
 bool Knows(const CommandRow& row, bool extensions, bool tls) {
     return row.Known == Every || (row.Known == Extensions && extensions) || (row.Known == Tls && tls);

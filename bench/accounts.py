@@ -29,7 +29,9 @@ import time
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(TOP, "tests", "e2e"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import config_text, server, user  # noqa: E402
+from memory import line  # noqa: E402  (one reply line, as bench/memory.py reads it)
 
 RATES = {"1M": 1 << 20, "10M": 10 << 20, "100M": 100 << 20}
 
@@ -40,19 +42,9 @@ def crypt(method, password, rounds=0):
     return lib.crypt(password.encode(), lib.crypt_gensalt(method.encode(), rounds, None, 0)).decode()
 
 
-def line(sock):
-    got = b""
-    while not got.endswith(b"\n"):
-        chunk = sock.recv(1)
-        if not chunk:
-            raise SystemExit("the server closed a connection")
-        got += chunk
-    return got.decode()
-
-
 def command(sock, text):
     sock.sendall(text.encode() + b"\r\n")
-    return line(sock)
+    return line(sock).decode()
 
 
 def login(port, name):
@@ -92,7 +84,7 @@ def transfer(port, name, verb, size):
             data.shutdown(socket.SHUT_WR)
             data.recv(1)
         data.close()
-        reply = line(sock)
+        reply = line(sock).decode()
         assert reply.startswith("226"), reply
         return time.monotonic() - started
 

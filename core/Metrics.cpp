@@ -38,7 +38,7 @@ std::string Quoted(const std::string& value) {
 
 void NameCommands(const char* (*keyword)(int row), int count) {
     commandKeyword = keyword;
-    commandCount = count < 64 ? count : 64;
+    commandCount = count < MetricCommandRows ? count : MetricCommandRows;
 }
 
 std::string RenderMetrics() {

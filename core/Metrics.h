@@ -9,12 +9,13 @@
 
 enum class Refusal { ServerFull, AddressLimit, FailedLogins, Count };
 enum class TransferResult { Complete, Aborted, Failed, Count };
+constexpr int MetricCommandRows = 64;  // the command table may not outgrow it (a check there says so)
 
 struct MetricCounters {
     std::atomic<uint64_t> Connections{0};
     std::atomic<uint64_t> Refused[static_cast<int>(Refusal::Count)] = {};
     std::atomic<uint64_t> Logins[2] = {};  // failed, ok
-    std::atomic<uint64_t> Commands[64] = {};  // by the command table's row
+    std::atomic<uint64_t> Commands[MetricCommandRows] = {};  // by the command table's row
     std::atomic<uint64_t> Transfers[2][static_cast<int>(TransferResult::Count)] = {};  // upload, download
     std::atomic<uint64_t> TransferBytes[2] = {};
     std::atomic<uint64_t> TlsHandshakes[2] = {};  // failed, ok
