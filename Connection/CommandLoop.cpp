@@ -1,12 +1,15 @@
 #include "Connection/CommandLoop.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "Connection/CommandTable.h"
 #include "Connection/ConnectionThreads.h"
 #include "Connection/Commands.h"
 #include "Connection/Replies.h"
 #include "Connection/Session.h"
+#include "Connection/TransferEngine.h"
 #include "core/Log.h"
 #include "core/Metrics.h"
 #include "core/Options.h"
@@ -17,6 +20,8 @@
 #include "platform/Tls.h"
 
 namespace {
+
+constexpr int64_t GoodbyeWait = 1000;  // milliseconds
 
 // A connection ends when its slot was freed (by itself or by another thread)
 // or when the program stops.
@@ -45,6 +50,13 @@ void ServeCommands(Session& session) {
             case LineStatus::Line: RunCommandLine(session, line); break;
             case LineStatus::TooLong: Reply(session, Replies::SyntaxError); break;
             case LineStatus::NeedMore: {
+                if (EarlyDataAwaited(session) && !session.Control.Buffered()) {
+                    NetWaits orListener(-1, session.Endpoint.Listener.Get());
+                    if (NetWaitReadable(session.Control.Fd(), orListener) == NetStatus::Interrupted) {
+                        TakeEarlyDataConnection(session);
+                        break;
+                    }
+                }
                 NetResult got = session.Control.Read(input.Free(), input.FreeSize(), NetWaits());
                 if (!got.Ok()) return;
                 input.Received(got.Count);
@@ -117,10 +129,25 @@ bool LearnRelayedClient(ConnectionStart& start) {
     return AdmitRelayedClient(start.Slot, start.Socket, start.Client);
 }
 
+bool SpeaksImplicitTls(const ServerRecord& server) {
+    for (uint16_t port : Options.TlsImplicitPorts)
+        if (port == server.Port) return true;
+    return false;
+}
+
+// Implicit FTPS: the connection is TLS from its first byte, and its data
+// connections are protected from the start, as after PROT P.
+bool StartImplicitTls(Session& session) {
+    if (!StartControlTls(session)) return false;
+    session.ProtectData = true;
+    return true;
+}
+
 }  // namespace
 
 void RunCommandLine(Session& session, std::string_view line) {
     CommandLine command = ParseCommandLine(line);
+    session.RangeNow = std::exchange(session.Range, ByteRange{});
     // Handlers get the argument as a text of their own, which they may change.
     char argument[CommandLineLimit + 1];
     std::memcpy(argument, command.Argument.data(), command.Argument.size());
@@ -146,6 +173,16 @@ void RunCommandLine(Session& session, std::string_view line) {
         }
     } else if (row->Activity) {
         session.Record.TickCount = 0;
+    }
+    if (!session.Transferring) {
+        std::string_view parts[] = {command.Keyword, " ", argument};
+        size_t length = 0;
+        for (std::string_view part : parts) {
+            size_t room = std::min(part.size(), sizeof session.CommandText - 1 - length);
+            std::memcpy(session.CommandText + length, part.data(), room);
+            length += room;
+        }
+        session.CommandText[length] = '\0';
     }
     if (row->StubWithoutExtensions && !extended) Reply(session, Replies::NotImplemented);
     else if (Permitted(session, *row, command.Keyword, argument)) row->Handler(session, argument);
@@ -215,8 +252,18 @@ void ConnectionInstanceProc(ConnectionStart start) {
     if (Options.Verbose)
         ConsolePrintf("Connection %d from %s port %u\n", start.Socket, ClientAddressText(session).Text,
                       static_cast<unsigned>(start.Client.Port));
-    if (ReplyWith(session, Replies::WelcomePrefix, Server[record.ServerID]->WelcomeText, Replies::WelcomeSuffix))
+    if (SpeaksImplicitTls(*Server[record.ServerID]) && !StartImplicitTls(session)) {
+        // a failed handshake ends the connection without a word
+    } else if (ReplyWith(session, Replies::WelcomePrefix, Server[record.ServerID]->WelcomeText, Replies::WelcomeSuffix)) {
         ServeCommands(session);
+    }
+    if (record.TimedOut.load()) {
+        // Its slot is already free, so Reply would send nothing: the goodbye
+        // goes out directly, with a short wait for a client that reads nothing.
+        ConsoleEchoSent(session.Control.Fd(), Replies::TimedOut);
+        session.Control.WriteAll(Replies::TimedOut.data(), Replies::TimedOut.size(),
+                                 NetWaits(-1, -1, MonotonicMilliseconds() + GoodbyeWait, false));
+    }
     QuitOwn(start.Slot, start.Generation);
     CloseDataConnection(session);
     if (Options.Verbose) ConsolePrintf("Connection %d closed\n", start.Socket);

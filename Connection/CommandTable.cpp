@@ -58,6 +58,14 @@ constexpr CommandRow commandTable[] = {
     {.Keyword = "APPE", .Handler = CommandAppe, .Known = Extensions, .Needs = PermitAppend, .Path = Argument},
     {.Keyword = "EPSV", .Handler = CommandEpsv, .Known = Extensions, .Feature = "EPSV"},
     {.Keyword = "EPRT", .Handler = CommandEprt, .Known = Extensions, .Feature = "EPRT"},
+    {.Keyword = "HASH", .Handler = CommandHash, .Known = Extensions, .Feature = "HASH", .Needs = PermitRead,
+     .Path = Argument},
+    {.Keyword = "RANG", .Handler = CommandRang, .Known = Extensions},
+    {.Keyword = "XCRC", .Handler = CommandXcrc, .Known = Extensions, .Needs = PermitRead, .Path = Argument},
+    {.Keyword = "XMD5", .Handler = CommandXmd5, .Known = Extensions, .Needs = PermitRead, .Path = Argument},
+    {.Keyword = "XSHA1", .Handler = CommandXsha1, .Known = Extensions, .Needs = PermitRead, .Path = Argument},
+    {.Keyword = "XSHA256", .Handler = CommandXsha256, .Known = Extensions, .Needs = PermitRead, .Path = Argument},
+    {.Keyword = "XSHA512", .Handler = CommandXsha512, .Known = Extensions, .Needs = PermitRead, .Path = Argument},
     {.Keyword = "MODE", .Handler = CommandMode, .Known = Extensions},
     {.Keyword = "STRU", .Handler = CommandStru, .Known = Extensions},
     {.Keyword = "ALLO", .Handler = CommandAllo, .Known = Extensions},
@@ -107,12 +115,13 @@ std::string HelpList(bool tls) {
     return list;
 }
 
-std::string FeatureLines(bool tls, std::string_view mlstFacts) {
+std::string FeatureLines(bool tls, std::string_view mlstFacts, std::string_view hashes) {
     std::vector<std::string> features, tlsFeatures;
     for (const CommandRow& row : commandTable) {
         if (row.Feature == nullptr || !Knows(row, true, tls)) continue;
         std::string line = std::string(" ") + row.Feature;
         if (std::string_view(row.Feature) == "MLST") line += std::string(" ") + std::string(mlstFacts);
+        if (std::string_view(row.Feature) == "HASH") line += std::string(" ") + std::string(hashes);
         (row.Known == Tls ? tlsFeatures : features).push_back(line + "\r\n");
     }
     std::sort(features.begin(), features.end());

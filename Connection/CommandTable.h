@@ -72,8 +72,8 @@ std::string HelpList(bool tls);
 
 // FEAT's lines, each " FEATURE\r\n": the features of the extensions sorted,
 // then those of TLS when a certificate is loaded. MLST's line is followed by
-// the facts given.
-std::string FeatureLines(bool tls, std::string_view mlstFacts);
+// the facts given, HASH's by the algorithms.
+std::string FeatureLines(bool tls, std::string_view mlstFacts, std::string_view hashes);
 
 // Longest command line, without its line end; longer ones are refused whole.
 constexpr size_t CommandLineLimit = 1023;

@@ -4,6 +4,11 @@
 // (possibly empty), which a handler may change in place.
 #pragma once
 
+#include <string>
+#include <string_view>
+
+#include "platform/Digest.h"
+
 struct Session;
 
 // Login and basic commands
@@ -53,8 +58,22 @@ void CommandAppe(Session& session, char* argument);
 void CommandEpsv(Session& session, char* argument);
 void CommandEprt(Session& session, char* argument);
 
+// Digests of files (Hashing.cpp); with OPTS HASH and FEAT's HASH line
+void CommandHash(Session& session, char* argument);
+void CommandRang(Session& session, char* argument);
+void CommandXcrc(Session& session, char* argument);
+void CommandXmd5(Session& session, char* argument);
+void CommandXsha1(Session& session, char* argument);
+void CommandXsha256(Session& session, char* argument);
+void CommandXsha512(Session& session, char* argument);
+std::string HashFeature(DigestKind selected);            // "SHA-256*;SHA-512;..."
+void SelectHash(Session& session, std::string_view name);  // OPTS HASH [name]
+
 // FTPS (Security.cpp), with a TLS certificate
 void CommandAuth(Session& session, char* argument);
 void CommandPbsz(Session& session, char* argument);
 void CommandProt(Session& session, char* argument);
 void CommandCcc(Session& session, char* argument);
+// The server side of the control connection's TLS handshake (after AUTH, or
+// at once on an implicit FTPS port); false, reported, when it failed.
+bool StartControlTls(Session& session);

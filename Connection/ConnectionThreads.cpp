@@ -169,6 +169,7 @@ int CreateConnection(int serverIndex, int socket, const NetAddress& peer) {
     record.PassiveMode = 0;
     record.Peer = peer;
     record.HoldsPassivePort = false;
+    record.TimedOut = false;
     if (++record.Generation == AnyGeneration) ++record.Generation;
     record.Attached = true;
     record.InUsed = 0xFF;

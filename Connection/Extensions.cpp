@@ -12,6 +12,8 @@
 #include "FileSystem/Paths.h"
 #include "core/Log.h"
 #include "core/Records.h"
+#include "core/TransferView.h"
+#include "platform/Net.h"
 #include "platform/Beneath.h"
 #include "platform/Files.h"
 #include "platform/Tls.h"
@@ -58,7 +60,7 @@ void CommandFeat(Session& session, char*) {
     char facts[96];
     size_t length = FormatFactNames(session.Facts, true, facts, sizeof facts);
     std::string reply(Replies::FeaturesStart);
-    reply += FeatureLines(TlsReady(), std::string_view(facts, length));
+    reply += FeatureLines(TlsReady(), std::string_view(facts, length), HashFeature(session.HashKind));
     reply += Replies::FeaturesEnd;
     Reply(session, reply);
 }
@@ -68,6 +70,8 @@ void CommandOpts(Session& session, char* argument) {
     std::string_view option = FirstWord(argument, &rest);
     if (IsWord(option, "UTF8") && IsWord(rest, "ON")) {
         Reply(session, Replies::Utf8On);  // names are passed on as bytes: UTF-8 is always on
+    } else if (IsWord(option, "HASH")) {
+        SelectHash(session, rest);
     } else if (IsWord(option, "MLST")) {
         session.Facts = ParseFactNames(rest);
         char facts[96];
@@ -89,9 +93,11 @@ void CommandHelp(Session& session, char*) {
 
 void CommandStat(Session& session, char* argument) {
     if (session.Transferring) {
-        char reply[96];
-        int length = std::snprintf(reply, sizeof reply, Replies::TransferStatusFormat, session.Moved);
-        Reply(session, std::string_view(reply, static_cast<size_t>(length)));
+        std::string status;
+        AppendFormat(status, Replies::TransferStatusFormat, session.Moved);
+        AppendFormat(status, " %s: %s\r\n", session.Record.TransferCommand,  // this thread's own writing
+                     TransferFields(session.Record, MonotonicMilliseconds()).c_str());
+        Reply(session, status + std::string(Replies::TransferStatusEnd));
         return;
     }
     if (argument[0] != '\0') {

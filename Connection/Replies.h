@@ -21,6 +21,7 @@ constexpr Text WelcomePrefix = "220 ", WelcomeSuffix = "\r\n";
 constexpr Text SyntaxError = "500 Syntax error, command unrecognized.\r\n";
 constexpr Text PleaseLogin = "530 Please login with USER and PASS.\r\n";
 constexpr Text NotImplemented = "500 Command not implemented.\r\n";
+constexpr Text TimedOut = "421 Timeout.\r\n";  // with the extensions, before a silent connection is dropped
 
 // Login and basic commands
 constexpr Text PasswordRequiredPrefix = "331 Password required for ", PasswordRequiredSuffix = "\r\n";
@@ -118,9 +119,20 @@ constexpr Text MlstStart = "250-Listing ", MlstEnd = "250 End.\r\n";
 
 constexpr Text AbortOk = "226 ABOR command successful.\r\n";
 constexpr Text NothingToAbort = "225 No transfer to abort.\r\n";
-constexpr const char* TransferStatusFormat = "213 Status: %" PRId64 " bytes transferred.\r\n";
+constexpr const char* TransferStatusFormat = "213-Status: %" PRId64 " bytes transferred.\r\n";  // then the transfer's line
+constexpr Text TransferStatusEnd = "213 End of status.\r\n";
 constexpr Text StatusStart = "211-vostrine status:\r\n", StatusEnd = "211 End of status.\r\n";
 constexpr Text PathStatusStart = "213-Status of ", PathStatusEnd = "213 End of status.\r\n";
+
+// Digests of files
+constexpr const char* HashFormat = "213 %s %" PRId64 "-%" PRId64 " %s ";  // then the path and "\r\n"
+constexpr const char* ChecksumFormat = "250 %s\r\n";
+constexpr const char* HashSelectedFormat = "200 %s\r\n";
+constexpr Text HashUnknown = "501 Unknown algorithm.\r\n";
+constexpr const char* RangeFormat = "350 Range set: %" PRId64 "-%" PRId64 ".\r\n";
+constexpr Text RangeReset = "350 Range reset: the whole file.\r\n";
+constexpr Text RangeSyntax = "501 Bad range.\r\n";
+constexpr Text HashNotAFile = "553 Not a plain file.\r\n";
 
 constexpr const char* ExtendedPassiveFormat = "229 Entering Extended Passive Mode (|||%u|)\r\n";
 constexpr Text EpsvAllOk = "200 EPSV ALL command successful.\r\n";

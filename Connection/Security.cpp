@@ -28,15 +28,18 @@ void CommandAuth(Session& session, char* argument) {
     session.Input.Telnet = TelnetState::Data;
     session.Input.Later.clear();
     session.Input.LaterBytes = 0;
+    if (!StartControlTls(session)) QuitOwn(session.Slot, session.Generation);  // a failed handshake ends it quietly
+}
+
+bool StartControlTls(Session& session) {
     std::string reason;
     NetStatus status = session.Control.StartTls(true, NetWaits(), &reason);
     Count(Metrics.TlsHandshakes[status == NetStatus::Ok ? 1 : 0]);
-    if (status == NetStatus::Ok) return;
     if (status == NetStatus::Failed) {
         ConsolePrintf("TLS handshake failed on %d from %s port %u: %s\r\n", session.Control.Fd(),
                       ClientAddressText(session).Text, static_cast<unsigned>(session.Client.Port), reason.c_str());
     }
-    QuitOwn(session.Slot, session.Generation);  // a failed handshake ends the connection quietly
+    return status == NetStatus::Ok;
 }
 
 void CommandPbsz(Session& session, char*) {

@@ -53,6 +53,8 @@ bool ReplyWith(Session& session, std::string_view prefix, std::string_view middl
 void CloseDataConnection(Session& session) {
     session.Record.DataSocket = NoSocket;
     session.Data.Close();
+    session.DataSecured = false;
+    session.EarlyDataFailed = false;
     session.Endpoint.Listener.Reset();
     if (session.Record.HoldsPassivePort) {  // only this thread sets it
         std::lock_guard<std::mutex> hold(SlotLock);

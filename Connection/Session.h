@@ -18,6 +18,7 @@
 #include "core/Records.h"
 #include "platform/Beneath.h"
 #include "platform/Channel.h"
+#include "platform/Digest.h"
 #include "platform/Net.h"
 
 constexpr size_t ReplySize = 1024;
@@ -26,6 +27,12 @@ constexpr size_t ListingSize = 16 * 1024;    // a listing's piece, on the thread
 constexpr size_t RenameFromSize = 256;
 constexpr size_t LaterLimit = 64 * 1024;  // lines held for after a transfer; past it, the client waits
 
+
+// A byte range RANG gave: from Start to Last, both included.
+struct ByteRange {
+    bool Set = false;
+    int64_t Start = 0, Last = 0;
+};
 
 struct Session {
     Session(int slot, uint32_t generation, Descriptor control, ConnectionRecord& record, const NetAddress& client)
@@ -46,12 +53,21 @@ struct Session {
     DataEndpoint Endpoint;  // how the next data connection is made
     bool EpsvAll = false;   // after EPSV ALL, only EPSV sets data connections up
     bool ProtectData = false;  // PROT P: data connections are TLS too
+    bool DataSecured = false;  // the data connection's TLS handshake is done
+    bool EarlyDataFailed = false;  // accepting before the command failed: wait for the command
 
     // With the extensions: the representation type (RFC 959 starts in ASCII),
     // the offset REST set for the next transfer, and the MLST facts chosen.
     TransferType Type = Spoken().FirstType;
     int64_t RestartOffset = 0;
     unsigned Facts = AllFacts;
+    DigestKind HashKind = DigestKind::Sha256;  // OPTS HASH's choice
+    ByteRange Range;     // RANG's, for the next command only
+    ByteRange RangeNow;  // the range the running command was given
+
+    // The command line being run, cut to fit, for the transfer view; with the
+    // extensions, commands run during a transfer do not change it.
+    char CommandText[128] = {};
 
     // The transfer under way, which STAT and ABOR see while it runs.
     bool Transferring = false;

@@ -110,6 +110,7 @@ Replies::Text Retrieve(Session& session, const char* argument) {
     Descriptor file = path.Valid ? OpenReadBeneath(path.Path, &size) : Descriptor();
     if (!file.IsOpen() && (!path.Valid || KindBeneath(path.Path) == PathKind::Missing)) return Replies::FileNotFound;
     if (file.IsOpen() && offset > size) return Replies::RestBeyondEnd;
+    session.Record.TransferSize = size - offset;
     bool ascii = session.Type == TransferType::Ascii;
     TransferState sending(session.Record, StateSending);
     Reply(session, ascii ? Replies::OpeningAscii : Replies::OpeningBinary);
@@ -140,6 +141,7 @@ Replies::Text Store(Session& session, const char* argument, StoreMode mode) {
     if (quota != nullptr && !QuotaAllows(*quota, announced, exists ? 0 : 1)) return Replies::QuotaExceeded;
     if (Replies::Text failed = OpenDataConnection(session); !failed.empty()) return failed;
     if (!path.Built) return Replies::CantCreateFile;
+    if (session.Allocated >= 0) session.Record.TransferSize = session.Allocated;
     // SECURITY: a resumed upload continues the file; an offset past its
     // end would make a sparse file of any size, holes the disk may not hold.
     if (offset > (found ? existing.Size : 0)) return Replies::RestBeyondEnd;

@@ -1,5 +1,7 @@
 #include "Connection/TransferEngine.h"
 
+#include <cstring>
+#include <mutex>
 #include <string>
 
 #include "Connection/CommandLoop.h"
@@ -9,8 +11,10 @@
 #include "core/Log.h"
 #include "core/Metrics.h"
 #include "core/Options.h"
+#include "core/Records.h"
 #include "platform/Files.h"
 #include "platform/Net.h"
+#include "platform/Tls.h"
 
 namespace {
 
@@ -26,6 +30,7 @@ constexpr int64_t ActiveWait = 30 * 1000;
 void Progress(Session& session, size_t count) {
     session.Record.TickCount = 0;
     session.Moved += static_cast<int64_t>(count);
+    session.Record.TransferMoved.store(session.Moved, std::memory_order_relaxed);
 }
 
 // After a wait was interrupted by the control connection: true to go on.
@@ -87,9 +92,19 @@ TransferScope::TransferScope(Session& session) : Of(session) {
     Of.Moved = 0;
     Of.ChargedBytes = 0;
     Of.ControlFull = false;
+    ConnectionRecord& record = Of.Record;
+    record.TransferMoved = 0;
+    record.TransferSize = -1;
+    {
+        std::lock_guard<std::mutex> hold(SlotLock);
+        static_assert(sizeof record.TransferCommand == sizeof Of.CommandText);
+        std::memcpy(record.TransferCommand, Of.CommandText, sizeof record.TransferCommand);
+    }
+    record.TransferStart = MonotonicMilliseconds();
 }
 
 TransferScope::~TransferScope() {
+    Of.Record.TransferStart = 0;
     Of.Transferring = false;
     Of.RestartOffset = 0;
     Of.Allocated = -1;
@@ -97,14 +112,57 @@ TransferScope::~TransferScope() {
     Of.Charged = nullptr;
 }
 
+namespace {
+
+// A passive port nobody connects to is given up after a minute, a connection
+// to the client that cannot be made after half of one; the wait lasts as long
+// as its holder.
+struct DataDeadline {
+    Session& Of;
+    explicit DataDeadline(Session& session) : Of(session) {
+        Of.DataDeadline = MonotonicMilliseconds() + (Of.Endpoint.Passive ? PassiveWait : ActiveWait);
+    }
+    ~DataDeadline() { Of.DataDeadline = 0; }
+};
+
+void AdoptDataConnection(Session& session, Descriptor data) {
+    CloseDataConnection(session);  // the passive listener, which has served its turn
+    session.Record.DataSocket = data.Get();
+    session.Data = Channel(std::move(data));
+}
+
+// One step of the data connection's TLS handshake: Ok, Failed (reported),
+// or Interrupted by the control connection.
+NetStatus SecureDataConnection(Session& session) {
+    std::string reason;
+    NetStatus status = session.Data.StartTls(false, session.TransferWaits(), &reason);
+    if (status == NetStatus::Ok || status == NetStatus::Failed) Count(Metrics.TlsHandshakes[status == NetStatus::Ok]);
+    session.DataSecured = status == NetStatus::Ok;
+    if (status == NetStatus::Failed)
+        ConsolePrintf("TLS handshake failed on %d (data) from %s: %s\r\n", session.Data.Fd(),
+                      ClientAddressText(session).Text, reason.c_str());
+    return status;
+}
+
+}  // namespace
+
+bool EarlyDataAwaited(const Session& session) {
+    return TlsReady() && !session.EarlyDataFailed && session.Endpoint.Passive && session.Endpoint.Listener.IsOpen() && !session.Data.IsOpen();
+}
+
+void TakeEarlyDataConnection(Session& session) {
+    DataDeadline wait(session);
+    Descriptor data;
+    DataStatus status = ConnectDataSocket(session.Endpoint, session.Client, session.TransferWaits(), &data);
+    session.EarlyDataFailed = status == DataStatus::Failed;  // the transfer command tries again
+    if (status != DataStatus::Connected) return;  // the control connection spoke first
+    AdoptDataConnection(session, std::move(data));
+    if (session.ProtectData && SecureDataConnection(session) == NetStatus::Failed) CloseDataConnection(session);
+}
+
 Replies::Text OpenDataConnection(Session& session) {
-    // A passive port nobody connects to is given up after a minute, a
-    // connection to the client that cannot be made after half of one.
-    session.DataDeadline = MonotonicMilliseconds() + (session.Endpoint.Passive ? PassiveWait : ActiveWait);
-    struct Deadline {
-        Session& Of;
-        ~Deadline() { Of.DataDeadline = 0; }
-    } clear{session};
+    if (session.Data.IsOpen()) return {};  // made before the command
+    DataDeadline wait(session);
     Descriptor data;
     for (;;) {
         DataStatus status = ConnectDataSocket(session.Endpoint, session.Client, session.TransferWaits(), &data);
@@ -112,25 +170,16 @@ Replies::Text OpenDataConnection(Session& session) {
         if (status == DataStatus::Failed || !GoOn(session))
             return session.AbortRequested ? Replies::TransferAborted : Replies::CantOpenDataConnection;
     }
-    CloseDataConnection(session);  // the passive listener, which has served its turn
-    session.Record.DataSocket = data.Get();
-    session.Data = Channel(std::move(data));
+    AdoptDataConnection(session, std::move(data));
     return {};
 }
 
 Replies::Text ProtectDataConnection(Session& session) {
     if (!session.ProtectData) return {};
-    std::string reason;
-    for (;;) {
-        NetStatus status = session.Data.StartTls(false, session.TransferWaits(), &reason);
-        if (status == NetStatus::Ok || status == NetStatus::Failed) Count(Metrics.TlsHandshakes[status == NetStatus::Ok]);
-        if (status == NetStatus::Ok) break;
+    while (!session.DataSecured) {
+        NetStatus status = SecureDataConnection(session);
         if (status == NetStatus::Interrupted && GoOn(session)) continue;
-        if (status == NetStatus::Failed) {
-            ConsolePrintf("TLS handshake failed on %d (data) from %s: %s\r\n", session.Data.Fd(),
-                          ClientAddressText(session).Text, reason.c_str());
-        }
-        return session.AbortRequested ? Replies::TransferAborted : Replies::CantOpenDataConnection;
+        if (status != NetStatus::Ok) return session.AbortRequested ? Replies::TransferAborted : Replies::CantOpenDataConnection;
     }
     // SECURITY: a data connection must come from whoever holds this control
     // connection's TLS session, or another client could take the transfer by
@@ -186,6 +235,24 @@ Replies::Text SendFile(Session& session, int file, int64_t offset, int64_t size,
         NetResult sent = session.Data.WriteAll(pending.data(), pending.size(), waits);
         pending.remove_prefix(sent.Count);
         return NetResult{sent.Status, pending.empty() ? pieceBytes : 0, sent.Error};
+    });
+}
+
+Replies::Text ReadFileThrough(Session& session, int file, int64_t offset, int64_t* end,
+                              const std::function<void(const char*, size_t)>& take) {
+    if (offset > 0 && !FileSeek(file, offset)) return Replies::CantReadFile;
+    char* buffer = session.Transfer();
+    return Pump(session, Replies::CantReadFile, [&](NetWaits waits) {
+        if (offset >= *end) return NetResult{NetStatus::Ended, 0, 0};
+        // A look at the control connection, without waiting, between pieces.
+        waits.Deadline = 1;
+        if (NetStatus heard = NetWaitReadable(NoSocket, waits); heard != NetStatus::TimedOut) return NetResult{heard, 0, 0};
+        int64_t got = FileRead(file, buffer, static_cast<size_t>(std::min<int64_t>(*end - offset, TransferSize)));
+        if (got < 0) return NetResult{NetStatus::FileFailed, 0, 0};
+        if (got == 0) *end = offset;  // the file shrank meanwhile
+        take(buffer, static_cast<size_t>(got));
+        offset += got;
+        return MovedOk(static_cast<size_t>(got));
     });
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 #include "Connection/Replies.h"
@@ -25,6 +26,17 @@ struct TransferScope {
 // socket. Returns nothing when it is made, else the final reply.
 Replies::Text OpenDataConnection(Session& session);
 
+// Whether a passive listener waits for a data connection that the client may
+// make before it sends the transfer command.
+bool EarlyDataAwaited(const Session& session);
+
+// Between commands, once the passive listener is ready: takes the client's
+// data connection (and under PROT P runs the TLS handshake the client began
+// with it) so that clients that set it up before sending the command, as some
+// FTPS clients do, are not left waiting. It returns when done or once the
+// control connection speaks; the transfer then goes on from there.
+void TakeEarlyDataConnection(Session& session);
+
 // After PROT P, the TLS handshake on the data connection, which clients
 // start once they have the preliminary reply. Returns nothing when the
 // connection may carry the transfer, else the final reply.
@@ -41,6 +53,13 @@ bool SendOnData(Session& session, std::string_view text);
 // 451), or in TYPE A from offset to its end with line ends converted.
 // Returns the final reply.
 Replies::Text SendFile(Session& session, int file, int64_t offset, int64_t size, bool ascii);
+
+// Reads a file's bytes from offset up to end (or the file's end) through the
+// transfer buffer, handing each piece to take, with the control connection
+// heard between pieces as during a transfer. Returns the final reply (226
+// when every byte was read); *end becomes where reading stopped.
+Replies::Text ReadFileThrough(Session& session, int file, int64_t offset, int64_t* end,
+                              const std::function<void(const char*, size_t)>& take);
 
 // Receives an upload into a file at its position until the client closes
 // the data connection, converting line ends in TYPE A. Returns the final reply.

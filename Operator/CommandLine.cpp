@@ -171,7 +171,8 @@ CommandLineOutcome ReadProgramOptions(int argc, char** argv, ProgramOptions* opt
                           ExpectedValue(row));
     }
     if (optind < argc) return Refuse(std::string("unexpected argument ") + argv[optind]);
-    if ((options->TlsRequired || options->TlsAllowNewDataSessions || !options->TlsKey.empty()) &&
+    if ((options->TlsRequired || options->TlsAllowNewDataSessions || !options->TlsKey.empty() ||
+         !options->TlsImplicitPorts.empty()) &&
         options->TlsCertificate.empty())
         return Refuse("the TLS options need --tls-cert");
     if (options->ListenAddress.IsIPv6() && !options->Extensions)

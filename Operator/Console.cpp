@@ -10,6 +10,7 @@
 #include "core/Options.h"
 #include "core/Records.h"
 #include "core/Slots.h"
+#include "core/TransferView.h"
 #include "platform/System.h"
 
 // ---- Input --------------------------------------------------------------
@@ -172,6 +173,7 @@ void RunConsole() {
             if (std::strcmp(argument, "conn") == 0) ViewConnections();
             else if (std::strcmp(argument, "server") == 0) ViewServers();
             else if (std::strcmp(argument, "user") == 0) ViewUsers();
+            else if (std::strcmp(argument, "xfer") == 0 && Options.Extensions) ConsoleText(TransferTable());
         } else if (std::strcmp(command, "clear") == 0) {
             QuitEveryConnection();
         }

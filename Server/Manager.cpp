@@ -3,6 +3,7 @@
 #include "core/Slots.h"
 #include "core/Options.h"
 #include "core/Records.h"
+#include "core/TransferView.h"
 #include "platform/System.h"
 
 std::thread ManagerThread;
@@ -37,7 +38,8 @@ void ManagerPass() {
         uint32_t generation = SlotGeneration(i);
         if (slot.InUsed.load() == 0) continue;
         ++inUse;
-        if (slot.TickCount.fetch_add(1) + 1 > IdleLimit()) Quit(i, generation);
+        SampleTransferRates(slot);
+        if (slot.TickCount.fetch_add(1) + 1 > IdleLimit()) QuitForSilence(i, generation, Options.Extensions);
     }
     GiveBackAfterBurst(inUse);
 }

@@ -23,8 +23,12 @@
 namespace {
 
 // Room for a burst of clients: when the queue is full the kernel drops their
-// handshakes and they wait seconds for a retransmission.
-constexpr int ListenBacklog = 128;
+// handshakes and they wait seconds for a retransmission, or half a minute when
+// only the handshake's last packet was dropped and the client, sure it is
+// connected, waits for a greeting. Under a thousand busy clients the listener
+// gets a thread's share of the CPU, so the queue must hold them all; the
+// kernel cuts this to net.core.somaxconn.
+constexpr int ListenBacklog = 4096;
 constexpr int FirstRestartPause = 100;  // milliseconds; doubled after each failure in a row
 constexpr int LongestRestartPause = 3200;
 constexpr int FirstShortagePause = 10;  // milliseconds; doubled while accepting finds no descriptor

@@ -148,6 +148,16 @@ void Escape(std::string_view text, Out out) {
     out(text.substr(plain));
 }
 
+}  // namespace
+
+std::string EscapedForConsole(std::string_view text) {
+    std::string escaped;
+    Escape(text, [&](std::string_view piece) { escaped += piece; });
+    return escaped;
+}
+
+namespace {
+
 // Builds an echo line from its parts without printf, which costs more than
 // the rest of a short reply's path. The client's parts are escaped.
 void Echo(std::string_view mark, int socket, std::initializer_list<std::string_view> parts) {

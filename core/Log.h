@@ -14,6 +14,9 @@ void ConsoleEchoReceived(int socket, const char* keyword, const char* argument);
 // own line end). Like the rest of the echo, it ends at a NUL byte.
 void ConsoleEchoSent(int socket, std::string_view text);
 
+// A client's text as the console shows it: control bytes and invalid UTF-8 as \xNN.
+std::string EscapedForConsole(std::string_view text);
+
 // Waits until everything printed so far has been written.
 void ConsoleFlush();
 

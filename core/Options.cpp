@@ -131,6 +131,20 @@ bool SetMetricsAddress(const OptionRow&, const char* value, ProgramOptions& opti
     return true;
 }
 
+bool SetImplicitPorts(const OptionRow& row, const char* value, ProgramOptions& options) {
+    options.TlsImplicitPorts.clear();
+    for (std::string_view rest = value; !rest.empty();) {
+        size_t comma = rest.find(',');
+        std::string number(rest.substr(0, comma));
+        long port = 0;
+        if (!ReadNumber(number.c_str(), row.Minimum, row.Maximum, &port)) return false;
+        options.TlsImplicitPorts.push_back(static_cast<uint16_t>(port));
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+        if (comma != std::string_view::npos && rest.empty()) return false;
+    }
+    return !options.TlsImplicitPorts.empty();
+}
+
 bool SetTrustedProxies(const OptionRow&, const char* value, ProgramOptions& options) {
     return ParseAddressBlocks(value, &options.TrustedProxies);
 }
@@ -180,6 +194,9 @@ const OptionRow registry[] = {
     {"tls-allow-new-data-sessions", nullptr,
      "accept protected data connections that do not resume the control connection's TLS session", nullptr, 0, 0,
      SetFlag<&O::TlsAllowNewDataSessions>},
+    {"tls-implicit-ports", "PORT[,...]",
+     "implicit FTPS: a server on one of these ports does the TLS handshake before its greeting, and protects data "
+     "connections from the start", nullptr, 1, 65535, SetImplicitPorts, "ports from 1 to 65535, comma-separated"},
     {"user", "NAME", "once the listeners are bound and the files opened, run as this user", nullptr, 0, 0,
      SetFile<&O::User>, "a user name"},
     {"group", "NAME", "and this group", "the user's primary group", 0, 0, SetFile<&O::Group>, "a group name"},

@@ -36,6 +36,7 @@ struct ProgramOptions {
     std::string TlsKey;                  // its key (empty: in the certificate file)
     bool TlsRequired = false;            // no login and no data in clear text
     bool TlsAllowNewDataSessions = false;
+    std::vector<uint16_t> TlsImplicitPorts;  // listeners on these ports speak TLS from the first byte
     int MaxPerAddress = 0;               // connections from one client address (0: any)
     std::string ConfigFile = "./config";  // the server and account table
     std::string SettingsFile;            // the settings file read before the command line

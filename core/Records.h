@@ -79,6 +79,18 @@ struct ConnectionRecord {
     std::atomic<uint8_t> InUsed{0};   // 0xFF while the slot serves a connection
     NetAddress Peer;                  // the client's address, under SlotLock
     bool HoldsPassivePort = false;    // a passive listener of --passive-ports' range, under SlotLock
+    std::atomic<bool> TimedOut{false};  // ended for its silence and owed a goodbye
+
+    // The transfer or hash under way, for "view xfer" and STAT: its command
+    // line (under SlotLock), bytes moved, size (-1: not known), start (steady
+    // milliseconds; 0: none under way), and the bytes the idle supervisor saw
+    // move in its last second, with what it saw at its last pass (its own).
+    char TransferCommand[128] = {};
+    std::atomic<int64_t> TransferMoved{0};
+    std::atomic<int64_t> TransferSize{-1};
+    std::atomic<int64_t> TransferStart{0};
+    std::atomic<int64_t> TransferLastSecond{0};
+    int64_t SeenStart = 0, SeenMoved = 0;
 
     // Slot bookkeeping, all under SlotLock.
     uint32_t Generation = 0;  // raised each time the slot is taken

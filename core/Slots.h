@@ -13,6 +13,11 @@ constexpr uint32_t AnyGeneration = 0;
 // slot is ended: a late call from a finished thread never ends a newer one.
 void Quit(int slot, uint32_t generation = AnyGeneration);
 
+// The same for a connection silent too long. With goodbye, the thread is
+// woken with its sending side still open, and the record's TimedOut tells it
+// to say why before it closes.
+void QuitForSilence(int slot, uint32_t generation, bool goodbye);
+
 // The same, from the connection's own thread, which has nothing to be woken
 // from: the control connection stays open for the thread to close (after TLS's
 // closing alert).

@@ -39,6 +39,9 @@ public:
     // that control connection.
     bool ResumedTlsOf(const Channel& control) const { return tls_ && control.tls_ && tls_->ResumedFrom(*control.tls_); }
 
+    // Whether bytes received wait inside TLS, where a wait on the socket would not see them.
+    bool Buffered() const { return tls_ && tls_->Pending(); }
+
     // Receives up to size bytes: Ok with the count, Ended, Failed, Woken or Interrupted.
     NetResult Read(void* buffer, size_t size, NetWaits waits) {
         return tls_ ? tls_->Read(Fd(), buffer, size, waits) : NetReceive(Fd(), buffer, size, waits);

@@ -200,6 +200,8 @@ bool TlsStream::ResumedFrom(const TlsStream& control) const {
     return SSL_session_reused(ssl) == 1 && control.Token != 0 && SessionMark(SSL_get0_session(ssl)) == control.Token;
 }
 
+bool TlsStream::Pending() const { return SSL_has_pending(AsSsl(Ssl)) == 1; }
+
 NetResult TlsStream::Read(int fd, void* buffer, size_t size, NetWaits waits) {
     SSL* ssl = AsSsl(Ssl);
     // A control connection waits for its next command outside OpenSSL: a
@@ -276,6 +278,7 @@ NetStatus TlsStream::Handshake(std::unique_ptr<TlsStream>*, int, bool, NetWaits,
     return NetStatus::Failed;
 }
 bool TlsStream::ResumedFrom(const TlsStream&) const { return false; }
+bool TlsStream::Pending() const { return false; }
 NetResult TlsStream::Read(int, void*, size_t, NetWaits) { return NetResult{NetStatus::Failed, 0, 0}; }
 NetResult TlsStream::WriteAll(int, const void*, size_t, NetWaits) { return NetResult{NetStatus::Failed, 0, 0}; }
 void TlsStream::Shutdown(int) {}

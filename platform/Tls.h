@@ -48,6 +48,8 @@ public:
     // As NetReceive and NetSendAll, through TLS.
     NetResult Read(int fd, void* buffer, size_t size, NetWaits waits);
     NetResult WriteAll(int fd, const void* data, size_t length, NetWaits waits);
+    // Whether bytes already received wait inside the stream, which the socket no longer shows.
+    bool Pending() const;
     // Sends the closing alert, so that the peer sees a clean end (it does not wait for the peer's).
     void Shutdown(int fd);
 

@@ -349,12 +349,14 @@ def receive_all(data):
 class ServerTest(unittest.TestCase):
     # A test case with helpers to start servers.
     def serve(self, users=None, files=None, args=(), binary=None, prepare=None, **server_options):
-        # A server on a free port, started and listening; prepare(workdir) runs before it starts.
+        # A server on a free port, started and listening; prepare(workdir) runs
+        # before it starts; "{port}" in an argument becomes the port.
         if users is None:
             users = [user("alice", "secret"), user("anonymous")]
         for attempt in range(3):
             port = free_port()
-            srv = Vostrine(self, servers=[server(port, **server_options)], users=users, files=files, args=args,
+            srv = Vostrine(self, servers=[server(port, **server_options)], users=users, files=files,
+                           args=[a.replace("{port}", str(port)) for a in args],
                            binary=binary, start=False)
             srv.port = port
             if prepare:

@@ -4,15 +4,18 @@
 # IPv6, TYPE A. Without the option none of it is there (the other files test
 # that mode byte for byte).
 
+import hashlib
 import os
+import random
 import re
 import socket
+import zlib
 
-from harness import TOP, ServerTest, certificate, content, run, user
+from harness import TOP, ServerTest, certificate, content, run, user, wait_until
 from replies import (ABORTED, BAD_ARGUMENT, BYE, COMPLETE, LIST_START, LOGIN_FIRST, NOT_FOR_PARAMETER, NOT_FOUND, OK,
                      OPENING, OPENING_ASCII, SYNTAX)
 
-FEAT = ("211-Features:\r\n EPRT\r\n EPSV\r\n MDTM\r\n MFMT\r\n MLST type*;size*;modify*;perm*;unique*;\r\n"
+FEAT = ("211-Features:\r\n EPRT\r\n EPSV\r\n HASH SHA-256*;SHA-512;SHA-1;MD5;CRC32\r\n MDTM\r\n MFMT\r\n MLST type*;size*;modify*;perm*;unique*;\r\n"
         " REST STREAM\r\n SIZE\r\n TVFS\r\n UTF8\r\n211 End\r\n")
 IPV4_ONLY = "522 PORT and PASV are for IPv4 connections: use EPRT or EPSV."
 
@@ -85,7 +88,7 @@ class ExtendedTest(ServerTest):
                 ("OPTS FOO", "501 Option not understood."), ("PWD", LOGIN_FIRST), ("MLSD", LOGIN_FIRST), ("XYZ", SYNTAX)])
         self.assertGreaterEqual(self.srv.field("conn", 1, "TickCount"), 2)
         self.assertIn(" MLST type*;size*;modify*;perm;unique;\r\n", c.cmd("FEAT"))  # OPTS MLST's choice
-        self.assertRegex(c.cmd("HELP"), r"^214-.*\r\n( [A-Z ]+\r\n)+214 Help OK\.\r\n$")
+        self.assertRegex(c.cmd("HELP"), r"^214-.*\r\n( [A-Z0-9 ]+\r\n)+214 Help OK\.\r\n$")
         c.talk([("QUIT", BYE)])
         self.c.talk([("MODE S", "200 Mode set to S."), ("MODE B", NOT_FOR_PARAMETER), ("STRU F", "200 Structure set to F."),
                      ("STRU R", NOT_FOR_PARAMETER), ("ALLO 100", "202 No storage allocation necessary."),
@@ -166,12 +169,49 @@ class ExtendedTest(ServerTest):
         self.c.talk([("RETR big.bin", OPENING)])
         data.recv(65536)
         self.c.send("STAT\r\nNOOP\r\nPWD\r\n")
-        self.assertRegex(self.c.reply(), r"^213 Status: \d+ bytes transferred\.\r\n$")
+        self.assertRegex(self.c.reply(), r"^213-Status: (\d+) bytes transferred\.\r\n RETR big\.bin: \1 of 67108864 bytes, "
+                                         r"\d+ B/s in the last second, \d+ B/s since the start, \d+\.\d s\r\n213 End of status\.\r\n$")
         self.assertEqual(self.c.reply(), OK)
         self.c.send("ABOR\r\n")  # PWD waits for the transfer's end; ABOR does not
         self.assertEqual(self.c.reply() + self.c.reply() + self.c.reply(),
                          ABORTED + "226 ABOR command successful.\r\n" + '257 "/" is current directory.\r\n')
         data.close()
+        self.c.talk([("NOOP", OK)])
+
+    def test_hash_rang_and_the_older_checksum_commands(self):
+        data = random.Random(3).randbytes(300000)  # more than one of the engine's pieces
+        self.srv.put("f.bin", data)
+        self.srv.put("a b.bin", data[:10])
+
+        def digest(name, part):
+            return "%08x" % zlib.crc32(part) if name == "crc32" else hashlib.new(name, part).hexdigest()
+        self.c.talk([("OPTS HASH", "200 SHA-256"),
+                     ("HASH f.bin", "213 SHA-256 0-299999 %s f.bin" % digest("sha256", data)),
+                     ("OPTS HASH md5", "200 MD5"), ("OPTS HASH BLAKE2", "501 Unknown algorithm."),
+                     ("RANG 10 19", "350 Range set: 10-19."),
+                     ("HASH f.bin", "213 MD5 10-19 %s f.bin" % digest("md5", data[10:20])),
+                     ("HASH f.bin", "213 MD5 0-299999 %s f.bin" % digest("md5", data)),  # the range served one command
+                     ("RANG 299990 400000", "350 Range set: 299990-400000."),
+                     ("HASH f.bin", "213 MD5 299990-299999 %s f.bin" % digest("md5", data[299990:])),
+                     ("RANG 5 3", "501 Bad range."), ("RANG 1 0", "350 Range reset: the whole file."),
+                     ("RANG 300001 300002", "350 Range set: 300001-300002."), ("HASH f.bin", "501 Bad range."),
+                     ("HASH missing", NOT_FOUND), ("HASH pub", "553 Not a plain file."),
+                     ("OPTS HASH crc32", "200 CRC32"),
+                     ("HASH a b.bin", "213 CRC32 0-9 %s a b.bin" % digest("crc32", data[:10])),
+                     ("XCRC f.bin", "250 " + digest("crc32", data)), ("XMD5 a b.bin", "250 " + digest("md5", data[:10])),
+                     ("XSHA1 f.bin 100", "250 " + digest("sha1", data[100:])),
+                     ("XSHA256 f.bin 100 200", "250 " + digest("sha256", data[100:200])),
+                     ("XSHA512 f.bin", "250 " + digest("sha512", data)), ("XSHA256 f.bin 7 3", "501 Bad range."),
+                     ("XMD5 pub", NOT_FOUND)])
+        self.assertIn(" HASH SHA-256;SHA-512;SHA-1;MD5;CRC32*\r\n", self.c.cmd("FEAT"))
+        # A hash is heard like a transfer: STAT tells how far it is, ABOR ends it.
+        with open(self.srv.path("big.bin"), "wb") as big:
+            big.truncate(4 << 30)
+        self.c.send("OPTS HASH SHA-512\r\nHASH big.bin\r\n")
+        self.assertEqual(self.c.reply(), "200 SHA-512\r\n")
+        wait_until(lambda: int(re.match(r"213.Status: (\d+) ", self.c.cmd("STAT")).group(1)) > 0)
+        self.c.send("ABOR\r\n")
+        self.assertEqual(self.c.reply() + self.c.reply(), ABORTED + "226 ABOR command successful.\r\n")
         self.c.talk([("NOOP", OK)])
 
     def test_epsv_eprt_and_ipv6(self):

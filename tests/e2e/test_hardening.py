@@ -90,6 +90,7 @@ class Slots(ServerTest):
                 pass  # dropped
             time.sleep(0.25)
         self.assertEqual([c.closed(wait=0.05) for c in (pestering, waiting, stalled, talking, moving)], [True] * 3 + [False] * 2)
+        self.assertEqual(stalled.pending, OPENING.encode())  # then dropped without a word
         srv.wait_field("server", 0, "OnlineConnections", 2)
 
 
