@@ -172,11 +172,21 @@ class ExtendedTest(ServerTest):
         self.assertRegex(self.c.reply(), r"^213-Status: (\d+) bytes transferred\.\r\n RETR big\.bin: \1 of 67108864 bytes, "
                                          r"\d+ B/s in the last second, \d+ B/s since the start, \d+\.\d s\r\n213 End of status\.\r\n$")
         self.assertEqual(self.c.reply(), OK)
+        self.assertRegex(self.view_xfer(), r"^Socket +Account +Client +Command +Progress\n\d+ +alice +127\.0\.0\.1 +"
+                                           r"RETR big\.bin +\d+ of 67108864 bytes, \d+ B/s in the last second, "
+                                           r"\d+ B/s since the start, \d+\.\d s\n$")
         self.c.send("ABOR\r\n")  # PWD waits for the transfer's end; ABOR does not
         self.assertEqual(self.c.reply() + self.c.reply() + self.c.reply(),
                          ABORTED + "226 ABOR command successful.\r\n" + '257 "/" is current directory.\r\n')
         data.close()
         self.c.talk([("NOOP", OK)])
+        self.assertEqual(self.view_xfer(), "no transfers\n")
+
+    def view_xfer(self):
+        since = len(self.srv.output())
+        self.srv.type("view xfer\n")
+        end = self.srv.wait_for(re.compile(rb"(?s)(no transfers|Socket ).*?Vostrine>"), since)
+        return re.search(rb"(?s)(no transfers|Socket ).*(?=Vostrine>$)", self.srv.output()[since:end]).group(0).decode()
 
     def test_hash_rang_and_the_older_checksum_commands(self):
         data = random.Random(3).randbytes(300000)  # more than one of the engine's pieces
