@@ -160,6 +160,14 @@ class Protocol(TlsTest):
                 listing = []
                 ftp.retrlines("LIST sub", listing.append)
                 self.assertEqual((self.retr(ftp, "up.bin"), any("small.txt" in line for line in listing)), (CONTENT, True))
+        # A stranger's early connection to the passive port is turned away at once; the client's is still taken.
+        ftp = self.ftp(srv)
+        address = ftp.makepasv()
+        stranger = socket.create_connection(address, source_address=("127.0.0.5", 0), timeout=WAIT)
+        self.addCleanup(stranger.close)
+        self.assertEqual(stranger.recv(1), b"")
+        own = ftp.context.wrap_socket(socket.create_connection(address, timeout=WAIT), session=ftp.sock.session)
+        self.assertEqual((ftp.sendcmd("RETR sub/small.txt")[:3], own.recv(100), ftp.voidresp()[:3]), ("150", b"small", "226"))
 
     def test_with_the_extensions_a_silent_connection_hears_why_it_is_dropped(self):
         # Plain and under TLS; the default mode's silence is the idle test's.
