@@ -13,6 +13,7 @@
 #include "Connection/Session.h"
 #include "Connection/TransferEngine.h"
 #include "DataConnection/DataConnection.h"
+#include "core/Accounts.h"
 #include "platform/Beneath.h"
 #include "platform/Digest.h"
 
@@ -158,6 +159,12 @@ void Checksum(Session& session, char* argument, DigestKind kind) {
             if (!ParseRestOffset(blank + 1, &numbers[count])) break;
         if (count == 1) start = numbers[0];
         if (count == 2) start = numbers[1], end = numbers[0];
+    }
+    // SECURITY: the account's denied names were checked on the whole
+    // argument; the path is checked again without its offsets.
+    if (session.Policy != nullptr && AnyNameMatches(argument, session.Policy->Deny)) {
+        Reply(session, Replies::PermissionDenied);
+        return;
     }
     if (end >= 0 && end < start) {
         Reply(session, Replies::RangeSyntax);

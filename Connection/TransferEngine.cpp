@@ -95,7 +95,7 @@ TransferScope::TransferScope(Session& session) : Of(session) {
     ConnectionRecord& record = Of.Record;
     record.TransferMoved = 0;
     record.TransferSize = -1;
-    {
+    if (Options.Extensions) {  // only "view xfer" and STAT show it
         std::lock_guard<std::mutex> hold(SlotLock);
         static_assert(sizeof record.TransferCommand == sizeof Of.CommandText);
         std::memcpy(record.TransferCommand, Of.CommandText, sizeof record.TransferCommand);

@@ -20,6 +20,7 @@ NEEDS = [("LIST", "list"), ("NLST", "list"), ("MLSD", "list"), ("MLST a.txt", "l
          ("APPE a.txt", "append"), ("DELE gone.txt", "delete"), ("RNFR a.txt", "rename"), ("RNTO b.txt", "rename"),
          ("MKD d", "mkdir"), ("RMD empty", "rmdir"), ("SITE CHMOD 644 a.txt", "chmod"),
          ("MFMT 20060307120000 a.txt", "mtime"), ("STAT", None), ("PWD", None), ("SITE QUOTA", None),
+         ("HASH a.txt", "read"), ("XCRC a.txt 1", "read"),
          ("REST 1", None), ("STOR a.txt", "append")]  # a resumed upload appends
 
 
@@ -92,7 +93,7 @@ class Accounts(ServerTest):
             self.assertTrue(b"a.txt" in listed and not any(n in listed for n in (b".bak", b".git", b".php")), listed)
         self.assertEqual(c.transfer("RETR old.bak")[0], b"secret old.bak")  # hidden, not denied
         c.talk([(line, DENIED) for line in ("RETR x.php", "RETR .git/config", "STOR y.php", "DELE x.php", "CWD .git",
-                                            "RNFR x.php", "LIST .git", "STAT pub/../.git")] +
+                                            "RNFR x.php", "LIST .git", "STAT pub/../.git", "HASH x.php", "XMD5 x.php 0 5")] +
                [("RNFR a.txt", "350 File exists, ready for destination name"), ("RNTO z.php", DENIED),
                 ("MKD made", '257 "made" Directory created successfully.')])
         c.transfer("STOR made/new.txt", b"n")
