@@ -163,7 +163,7 @@ using O = ProgramOptions;
 const OptionRow registry[] = {
     {"extensions", nullptr,
      "the commands modern clients use: FEAT, OPTS, HELP, REST, APPE, MDTM, MFMT, MLSD, MLST, NLST, CDUP, STAT, "
-     "ABOR, EPSV, EPRT and IPv6, SITE CHMOD, TYPE A conversion, ls-style listings",
+     "ABOR, EPSV, EPRT and IPv6, HASH and the X checksums, SITE CHMOD, TYPE A conversion, ls-style listings",
      nullptr, 0, 0, SetFlag<&O::Extensions>},
     {"passive-address", "A.B.C.D", "the address PASV announces, for a server behind NAT or in a container", nullptr, 0,
      0, SetPassiveAddress, "an IPv4 address such as 203.0.113.5, or a host name"},
