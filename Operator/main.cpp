@@ -90,6 +90,16 @@ int PrintPasswordHash() {
     return 0;
 }
 
+// An implicit FTPS port that no enabled server of ./config listens on is
+// most likely a typing error: said once at start.
+void WarnOfUnservedImplicitPorts() {
+    for (uint16_t port : Options.TlsImplicitPorts) {
+        bool served = false;
+        for (int i = 0; i < ServerCount; ++i) served = served || (Server[i]->Port == port && Server[i]->State.load() == 1);
+        if (!served) ConsolePrintf("--tls-implicit-ports: no server listens on port %u.\n", static_cast<unsigned>(port));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -142,6 +152,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     PrepareCreationModes();
+    WarnOfUnservedImplicitPorts();
     uint16_t ephemeralLow, ephemeralHigh;  // read now: the sandbox may hide /proc from the first PASV
     NetEphemeralPorts(&ephemeralLow, &ephemeralHigh);
     if (Options.Sandbox != 0 && !Confine()) {

@@ -193,6 +193,7 @@ class Protocol(TlsTest):
         self.run_client("lftp", "-u", "alice,secret", "-e", "set ssl:verify-certificate no; get f.bin -o lftp.bin; bye",
                         "ftps://127.0.0.1:%d" % srv.port)
         self.assertEqual([self.local_file("got.bin"), srv.read("curl.bin"), self.local_file("lftp.bin")], [CONTENT] * 3)
+        self.assertIn(b"--tls-implicit-ports: no server listens on port 1.\n", srv.output())
         # ftplib on an implicit port: TLS before the greeting, AUTH refused, data protected without PROT P.
         ftp = ReusingFTP_TLS(context=client_context())
         ftp.sock = ftp.context.wrap_socket(socket.create_connection(("127.0.0.1", srv.port), timeout=WAIT))
