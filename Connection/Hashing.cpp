@@ -99,16 +99,19 @@ std::string HashFeature(DigestKind selected) {
 }
 
 void SelectHash(Session& session, std::string_view name) {
-    for (const Algorithm& algorithm : Algorithms) {
-        if (name.empty() || (IsWord(name, algorithm.Name) && DigestAvailable(algorithm.Kind))) {
-            if (!name.empty()) session.HashKind = algorithm.Kind;
-            char reply[64];
-            int length = std::snprintf(reply, sizeof reply, Replies::HashSelectedFormat, Named(session.HashKind).Name);
-            Reply(session, std::string_view(reply, static_cast<size_t>(length)));
+    if (!name.empty()) {
+        const Algorithm* chosen = nullptr;
+        for (const Algorithm& algorithm : Algorithms)
+            if (IsWord(name, algorithm.Name) && DigestAvailable(algorithm.Kind)) chosen = &algorithm;
+        if (chosen == nullptr) {
+            Reply(session, Replies::HashUnknown);
             return;
         }
+        session.HashKind = chosen->Kind;
     }
-    Reply(session, Replies::HashUnknown);
+    char reply[64];
+    int length = std::snprintf(reply, sizeof reply, Replies::HashSelectedFormat, Named(session.HashKind).Name);
+    Reply(session, std::string_view(reply, static_cast<size_t>(length)));
 }
 
 void CommandRang(Session& session, char* argument) {
@@ -130,6 +133,11 @@ void CommandRang(Session& session, char* argument) {
 void CommandHash(Session& session, char* argument) {
     const ByteRange& range = session.RangeNow;
     const Algorithm& algorithm = Named(session.HashKind);
+    if (!DigestAvailable(algorithm.Kind)) {  // a build without OpenSSL
+        Reply(session, Replies::NotImplementedHere);
+        return;
+    }
+    // RANG's last byte is included (its offsets stay below INT64_MAX).
     Digested made = DigestFile(session, argument, algorithm.Kind, range.Set ? range.Start : 0, range.Set ? range.Last + 1 : -1);
     if (!made.Failure.empty()) {
         Reply(session, made.Failure);
