@@ -252,11 +252,11 @@ void ConnectionInstanceProc(ConnectionStart start) {
     if (Options.Verbose)
         ConsolePrintf("Connection %d from %s port %u\n", start.Socket, ClientAddressText(session).Text,
                       static_cast<unsigned>(start.Client.Port));
-    if (SpeaksImplicitTls(*Server[record.ServerID]) && !StartImplicitTls(session)) {
-        // a failed handshake ends the connection without a word
-    } else if (ReplyWith(session, Replies::WelcomePrefix, Server[record.ServerID]->WelcomeText, Replies::WelcomeSuffix)) {
+    // On an implicit FTPS port the handshake comes first; a failed one ends
+    // the connection without a word.
+    bool ready = !SpeaksImplicitTls(*Server[record.ServerID]) || StartImplicitTls(session);
+    if (ready && ReplyWith(session, Replies::WelcomePrefix, Server[record.ServerID]->WelcomeText, Replies::WelcomeSuffix))
         ServeCommands(session);
-    }
     if (record.TimedOut.load()) {
         // Its slot is already free, so Reply would send nothing: the goodbye
         // goes out directly, with a short wait for a client that reads nothing.

@@ -138,7 +138,8 @@ void CommandHash(Session& session, char* argument) {
         return;
     }
     // RANG's last byte is included (its offsets stay below INT64_MAX).
-    Digested made = DigestFile(session, argument, algorithm.Kind, range.Set ? range.Start : 0, range.Set ? range.Last + 1 : -1);
+    Digested made =
+        DigestFile(session, argument, algorithm.Kind, range.Set ? range.Start : 0, range.Set ? range.Last + 1 : -1);
     if (!made.Failure.empty()) {
         Reply(session, made.Failure);
         return;

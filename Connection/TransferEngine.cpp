@@ -147,7 +147,8 @@ NetStatus SecureDataConnection(Session& session) {
 }  // namespace
 
 bool EarlyDataAwaited(const Session& session) {
-    return TlsReady() && !session.EarlyDataFailed && session.Endpoint.Passive && session.Endpoint.Listener.IsOpen() && !session.Data.IsOpen();
+    return TlsReady() && !session.EarlyDataFailed && session.Endpoint.Passive && session.Endpoint.Listener.IsOpen() &&
+           !session.Data.IsOpen();
 }
 
 void TakeEarlyDataConnection(Session& session) {
@@ -179,7 +180,8 @@ Replies::Text ProtectDataConnection(Session& session) {
     while (!session.DataSecured) {
         NetStatus status = SecureDataConnection(session);
         if (status == NetStatus::Interrupted && GoOn(session)) continue;
-        if (status != NetStatus::Ok) return session.AbortRequested ? Replies::TransferAborted : Replies::CantOpenDataConnection;
+        if (status != NetStatus::Ok)
+            return session.AbortRequested ? Replies::TransferAborted : Replies::CantOpenDataConnection;
     }
     // SECURITY: a data connection must come from whoever holds this control
     // connection's TLS session, or another client could take the transfer by
@@ -246,7 +248,8 @@ Replies::Text ReadFileThrough(Session& session, int file, int64_t offset, int64_
         if (offset >= *end) return NetResult{NetStatus::Ended, 0, 0};
         // A look at the control connection, without waiting, between pieces.
         waits.Deadline = 1;
-        if (NetStatus heard = NetWaitReadable(NoSocket, waits); heard != NetStatus::TimedOut) return NetResult{heard, 0, 0};
+        NetStatus heard = NetWaitReadable(NoSocket, waits);
+        if (heard != NetStatus::TimedOut) return NetResult{heard, 0, 0};
         int64_t got = FileRead(file, buffer, static_cast<size_t>(std::min<int64_t>(*end - offset, TransferSize)));
         if (got < 0) return NetResult{NetStatus::FileFailed, 0, 0};
         if (got == 0) *end = offset;  // the file shrank meanwhile

@@ -95,7 +95,8 @@ int PrintPasswordHash() {
 void WarnOfUnservedImplicitPorts() {
     for (uint16_t port : Options.TlsImplicitPorts) {
         bool served = false;
-        for (int i = 0; i < ServerCount; ++i) served = served || (Server[i]->Port == port && Server[i]->State.load() == 1);
+        for (int i = 0; i < ServerCount; ++i)
+            served = served || (Server[i]->Port == port && Server[i]->State.load() == 1);
         if (!served) ConsolePrintf("--tls-implicit-ports: no server listens on port %u.\n", static_cast<unsigned>(port));
     }
 }
