@@ -174,7 +174,7 @@ void RunCommandLine(Session& session, std::string_view line) {
     } else if (row->Activity) {
         session.Record.TickCount = 0;
     }
-    if (!session.Transferring) {
+    if (extended && !session.Transferring) {  // for STAT and "view xfer", which the extensions bring
         std::string_view parts[] = {command.Keyword, " ", argument};
         size_t length = 0;
         for (std::string_view part : parts) {

@@ -49,8 +49,8 @@ struct Digested {
 };
 
 // Digests a file's bytes from start up to end (or its end), as a transfer:
-// the control connection is heard meanwhile and an ABOR ends it. A missing
-// file gets 550, anything but a plain file 553.
+// the control connection is heard meanwhile and an ABOR ends it (the caller
+// answers it). A missing file gets 550, anything but a plain file 553.
 Digested DigestFile(Session& session, const char* name, DigestKind kind, int64_t start, int64_t end) {
     Digested result;
     ClientPath path(session, name);
@@ -73,15 +73,8 @@ Digested DigestFile(Session& session, const char* name, DigestKind kind, int64_t
     Replies::Text outcome = ReadFileThrough(session, file.Get(), start, &result.End,
                                             [&digest](const char* bytes, size_t length) { digest.Update(bytes, length); });
     session.TransferBuffer.reset();
-    if (session.AbortRequested) {
-        session.AbortRequested = false;
-        Reply(session, Replies::TransferAborted);
-        result.Failure = Replies::AbortOk;
-    } else if (outcome != Replies::TransferComplete) {
-        result.Failure = outcome;
-    } else {
-        result.Hex = digest.Hex();
-    }
+    if (outcome == Replies::TransferComplete) result.Hex = digest.Hex();
+    else result.Failure = outcome;
     return result;
 }
 
@@ -140,6 +133,7 @@ void CommandHash(Session& session, char* argument) {
     // RANG's last byte is included (its offsets stay below INT64_MAX).
     Digested made =
         DigestFile(session, argument, algorithm.Kind, range.Set ? range.Start : 0, range.Set ? range.Last + 1 : -1);
+    if (AnswerAbort(session)) return;
     if (!made.Failure.empty()) {
         Reply(session, made.Failure);
         return;
@@ -180,6 +174,7 @@ void Checksum(Session& session, char* argument, DigestKind kind) {
         return;
     }
     Digested made = DigestFile(session, argument, kind, start, end);
+    if (AnswerAbort(session)) return;
     if (!made.Failure.empty()) {
         Reply(session, made.Failure == Replies::HashNotAFile ? Replies::FileNotFound : made.Failure);
         return;

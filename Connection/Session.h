@@ -65,8 +65,8 @@ struct Session {
     ByteRange Range;     // RANG's, for the next command only
     ByteRange RangeNow;  // the range the running command was given
 
-    // The command line being run, cut to fit, for the transfer view; with the
-    // extensions, commands run during a transfer do not change it.
+    // With the extensions, the command line being run, cut to fit, for the
+    // transfer view; commands run during a transfer do not change it.
     char CommandText[128] = {};
 
     // The transfer under way, which STAT and ABOR see while it runs.

@@ -205,13 +205,7 @@ void LogFileTransfer(Session& session, const char* argument, bool outgoing, bool
 void Finish(Session& session, Replies::Text reply) {
     CloseDataConnection(session);  // the channel gives its buffer and pipe back
     session.TransferBuffer.reset();
-    if (session.AbortRequested) {
-        session.AbortRequested = false;
-        Reply(session, Replies::TransferAborted);
-        Reply(session, Replies::AbortOk);
-        return;
-    }
-    Reply(session, reply);
+    if (!AnswerAbort(session)) Reply(session, reply);
 }
 
 }  // namespace

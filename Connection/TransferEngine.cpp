@@ -92,10 +92,11 @@ TransferScope::TransferScope(Session& session) : Of(session) {
     Of.Moved = 0;
     Of.ChargedBytes = 0;
     Of.ControlFull = false;
+    if (!Options.Extensions) return;  // only STAT and "view xfer" show the record's transfer fields
     ConnectionRecord& record = Of.Record;
     record.TransferMoved = 0;
     record.TransferSize = -1;
-    if (Options.Extensions) {  // only "view xfer" and STAT show it
+    {
         std::lock_guard<std::mutex> hold(SlotLock);
         static_assert(sizeof record.TransferCommand == sizeof Of.CommandText);
         std::memcpy(record.TransferCommand, Of.CommandText, sizeof record.TransferCommand);
@@ -189,6 +190,14 @@ Replies::Text ProtectDataConnection(Session& session) {
     if (!session.Data.ResumedTlsOf(session.Control) && !Options.TlsAllowNewDataSessions)
         return Replies::DataSessionNotReused;
     return {};
+}
+
+bool AnswerAbort(Session& session) {
+    if (!session.AbortRequested) return false;
+    session.AbortRequested = false;
+    Reply(session, Replies::TransferAborted);
+    Reply(session, Replies::AbortOk);
+    return true;
 }
 
 void TransferStarted(Session& session) { session.StartedAt = MonotonicMilliseconds(); }

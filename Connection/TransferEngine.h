@@ -42,6 +42,11 @@ void TakeEarlyDataConnection(Session& session);
 // connection may carry the transfer, else the final reply.
 Replies::Text ProtectDataConnection(Session& session);
 
+// After a transfer (or a hash) that an ABOR ended, sends the two replies
+// RFC 959 gives it: 426 for the transfer, then 226 for the ABOR. False when
+// no ABOR came.
+bool AnswerAbort(Session& session);
+
 // The file's bytes begin to move: the moment the transfer log measures from.
 void TransferStarted(Session& session);
 

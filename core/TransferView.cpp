@@ -37,7 +37,8 @@ std::string TransferTable() {
         int user = slot.UserID.load();
         char client[64];
         FormatAddress(slot.Peer, client, sizeof client);
-        if (table.empty()) AppendFormat(table, "%-6s %-15s %-40s %-30s %s\n", "Socket", "Account", "Client", "Command", "Progress");
+        if (table.empty())
+            AppendFormat(table, "%-6s %-15s %-40s %-30s %s\n", "Socket", "Account", "Client", "Command", "Progress");
         AppendFormat(table, "%-6d %-15s %-40s %-30s %s\n", slot.Socket.load(), user >= 0 ? User[user]->Name : "",
                      client, EscapedForConsole(slot.TransferCommand).c_str(), TransferFields(slot, now).c_str());
     }
